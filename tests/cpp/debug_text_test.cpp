@@ -27,11 +27,20 @@ void describe(DebugWriter& writer, const Point& point) {
   RecordWriter(writer, "Point").field("x", point.x).field("y", point.y).finish();
 }
 
+struct Marker {};
+
+void describe(DebugWriter& writer, const Marker&) { RecordWriter(writer, "Marker").finish(); }
+
 TEST(DebugText, NumbersOfEveryWidthPrintInDecimal) {
   EXPECT_EQ(plain(std::int8_t{-128}), "-128");
   EXPECT_EQ(plain(std::uint8_t{200}), "200");
   EXPECT_EQ(plain(std::uint64_t{18446744073709551615ULL}), "18446744073709551615");
   EXPECT_EQ(plain(true), "true");
+}
+
+TEST(DebugText, RecordWithoutFieldsIsItsNameAlone) {
+  EXPECT_EQ(plain(Marker{}), "Marker");
+  EXPECT_EQ(debug_text(Marker{}, Layout::Pretty, Colouring::Off), "Marker");
 }
 
 TEST(DebugText, CompactListsAndOptionalsNestOnOneLine) {
