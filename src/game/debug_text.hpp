@@ -74,7 +74,10 @@ class RecordWriter {
     ++fields_;
     return *this;
   }
-  void finish() { writer_.close(fields_, " }", "}"); }
+  // Without fields no brace was opened, so there is none to close.
+  void finish() {
+    if (fields_ > 0) writer_.close(fields_, " }", "}");
+  }
 
  private:
   DebugWriter& writer_;

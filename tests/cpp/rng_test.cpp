@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tornquil {
 namespace {
@@ -47,6 +51,117 @@ TEST(StdRng, SeededDrawsMatchReferenceValues) {
     EXPECT_EQ(answer.next_u32(), expected);
   }
   EXPECT_EQ(answer.next_u64(), 0x67e92d78fd7630b2ULL);
+}
+
+// Hands out the given 32-bit words in order and counts them; running out fails the test.
+class ScriptedRng {
+ public:
+  explicit ScriptedRng(std::vector<std::uint32_t> words) : words_(std::move(words)) {}
+  std::uint32_t next_u32() {
+    if (used_ == words_.size()) {
+      ADD_FAILURE() << "drew more words than scripted";
+      return 0;
+    }
+    return words_[used_++];
+  }
+  [[nodiscard]] std::size_t used() const { return used_; }
+
+ private:
+  std::vector<std::uint32_t> words_;
+  std::size_t used_ = 0;
+};
+
+TEST(UniformIndex, IsTheHighHalfOfTheProduct) {
+  ScriptedRng rng({0x80000000U, 0x00000000U, 0x40000000U});
+  EXPECT_EQ(uniform_index(rng, 10), 5u);
+  EXPECT_EQ(uniform_index(rng, 1), 0u);
+  EXPECT_EQ(uniform_index(rng, 10), 2u);
+  EXPECT_EQ(rng.used(), 3u);
+}
+
+TEST(UniformIndex, ZoneOfAPowerOfTwoIsOnlyTheLowerHalf) {
+  // n = 8: zone is (8 << 28) - 1 = 0x7FFFFFFF, so 0xFFFFFFFF * 8 (low half 0xFFFFFFF8) is
+  // rejected although every product would be unbiased; the reference draws the same way.
+  ScriptedRng rng({0xFFFFFFFFU, 0xEFFFFFFFU});
+  EXPECT_EQ(uniform_index(rng, 8), 7u);
+  EXPECT_EQ(rng.used(), 2u);
+}
+
+TEST(UniformIndex, RejectsLowProductsAboveTheZoneAndDrawsAgain) {
+  // n = 3: zone is 0xBFFFFFFF. 0xFFFFFFFF * 3 leaves 0xFFFFFFFD below, which is rejected.
+  ScriptedRng rng({0xFFFFFFFFU, 0xC0000000U});
+  EXPECT_EQ(uniform_index(rng, 3), 2u);
+  EXPECT_EQ(rng.used(), 2u);
+}
+
+TEST(UniformIndex, AcceptsALowProductEqualToTheZoneAndRejectsOneAbove) {
+  // n = 3: 0x95555555 * 3 = 0x1BFFFFFFF, whose low half is exactly the zone 0xBFFFFFFF;
+  // 0x95555556 * 3 leaves 0xC0000002 and is rejected.
+  ScriptedRng exact({0x95555555U});
+  EXPECT_EQ(uniform_index(exact, 3), 1u);
+  EXPECT_EQ(exact.used(), 1u);
+  ScriptedRng above({0x95555556U, 0x00000000U});
+  EXPECT_EQ(uniform_index(above, 3), 0u);
+  EXPECT_EQ(above.used(), 2u);
+}
+
+TEST(UniformIndex, StaysBelowTheBoundForSeededDraws) {
+  StdRng rng = StdRng::seed_from_u64(3);
+  for (const std::uint32_t n : {1U, 2U, 3U, 7U, 12U, 42U, 1000003U, 0xFFFFFFFFU}) {
+    for (int draw = 0; draw < 200; ++draw) EXPECT_LT(uniform_index(rng, n), n);
+  }
+}
+
+TEST(Shuffle, ListsOfNoneOrOneElementDrawNothing) {
+  ScriptedRng rng({});
+  std::vector<int> empty;
+  shuffle(rng, empty);
+  std::vector<int> single{4};
+  shuffle(rng, single);
+  EXPECT_EQ(single, std::vector<int>{4});
+  EXPECT_EQ(rng.used(), 0u);
+}
+
+TEST(Shuffle, SwapsFromTheBackWithAnIndexUpToTheCurrentPosition) {
+  // i = 3: j = high(0x80000000 * 4) = 2; i = 2: j = high(0 * 3) = 0;
+  // i = 1: j = high(0xBFFFFFFF * 2) = 1.
+  ScriptedRng rng({0x80000000U, 0x00000000U, 0xBFFFFFFFU});
+  std::vector<int> items{0, 1, 2, 3};
+  shuffle(rng, items);
+  EXPECT_EQ(items, (std::vector<int>{3, 1, 0, 2}));
+  EXPECT_EQ(rng.used(), 3u);
+}
+
+TEST(Shuffle, SeededShuffleIsAReproduciblePermutation) {
+  std::vector<int> first(20);
+  std::iota(first.begin(), first.end(), 0);
+  std::vector<int> second = first;
+  StdRng rng = StdRng::seed_from_u64(9);
+  StdRng same = StdRng::seed_from_u64(9);
+  shuffle(rng, first);
+  shuffle(same, second);
+  EXPECT_EQ(first, second);
+  std::vector<int> sorted = first;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<int> identity(20);
+  std::iota(identity.begin(), identity.end(), 0);
+  EXPECT_EQ(sorted, identity);
+  EXPECT_NE(first, identity);
+}
+
+TEST(StdRng, SixtyFourBitDrawTakesTheLowHalfFirst) {
+  StdRng words = StdRng::seed_from_u64(0);
+  StdRng wide = words;
+  const std::uint64_t low = words.next_u32();
+  const std::uint64_t high = words.next_u32();
+  EXPECT_EQ(wide.next_u64(), (high << 32) | low);
+}
+
+TEST(StdRng, CrossesIntoTheNextBlockAfterSixteenWords) {
+  StdRng rng(ChaChaKey{});
+  const auto second_block = chacha_block<12>(ChaChaKey{}, 1, 0);
+  for (int word = 0; word < 16; ++word) (void)rng.next_u32();
+  EXPECT_EQ(rng.next_u32(), second_block[0]);
 }
 
 }  // namespace
