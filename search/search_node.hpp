@@ -88,7 +88,9 @@ class MoveInfo {
   MoveInfo& operator=(const MoveInfo&) = delete;
   ~MoveInfo() {
     // Read only here, after every search thread has been joined; the join orders it.
-    if (owned_.load(std::memory_order_relaxed)) destroy_node(child_.load(std::memory_order_relaxed));
+    if (owned_.load(std::memory_order_relaxed)) {
+      destroy_node(child_.load(std::memory_order_relaxed));
+    }
   }
 
   [[nodiscard]] const MoveOf<Spec>& get_move() const { return mov_; }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "search/mcts.hpp"
@@ -236,6 +237,9 @@ class SearchTree {
   }
 
   void check_cycle(const PathNodes& node_path, const Node* node) const {
+    // Without a table every edge owns a distinct node, so the scan of the path, quadratic in
+    // its depth over a playout, could never find anything.
+    if constexpr (std::is_same_v<TranspositionTable, EmptyTable>) return;
     if (manager_.cycle_behaviour() != CycleBehaviour::PanicWhenCycleDetected) return;
     if (!is_cycle(node_path, node)) return;
     Spec::fault(

@@ -22,6 +22,8 @@ struct FakeEdge {
   [[nodiscard]] std::int64_t sum_rewards() const { return reward_sum; }
 };
 
+constexpr auto identity = [](double key) { return key; };
+
 template <std::size_t N>
 [[nodiscard]] std::size_t chosen_index(const MyPolicy& policy, const std::array<FakeEdge, N>& edges,
                                        PolicyRng& rng) {
@@ -47,13 +49,12 @@ TEST(PolicyRng, UniformDrawIsTheFirstNumberBelowTheZoneModuloN) {
 TEST(PolicyRng, SelectionWithoutTiesDrawsNoNumber) {
   PolicyRng rng;
   const std::array<double, 4> keys{1.0, 3.0, std::nan(""), 2.0};
-  const double* chosen = rng.select_by_key(std::span<const double>(keys), [](double k) { return k; });
+  const double* chosen = rng.select_by_key(std::span<const double>(keys), identity);
   EXPECT_EQ(chosen, &keys[1]);
   const std::array<double, 1> single{-std::numeric_limits<double>::infinity()};
   // Even the lowest key ties with the starting best, so a sole element is always chosen.
-  EXPECT_EQ(rng.select_by_key(std::span<const double>(single), [](double k) { return k; }),
-            &single[0]);
-  EXPECT_EQ(rng.select_by_key(std::span<const double>(), [](double k) { return k; }), nullptr);
+  EXPECT_EQ(rng.select_by_key(std::span<const double>(single), identity), &single[0]);
+  EXPECT_EQ(rng.select_by_key(std::span<const double>(), identity), nullptr);
   EXPECT_EQ(rng.next_u32(), 2061U);
 }
 
@@ -63,8 +64,7 @@ TEST(PolicyRng, TiesAreBrokenUniformly) {
   std::array<int, 4> counts{};
   constexpr int draws = 30000;
   for (int i = 0; i < draws; ++i) {
-    const double* chosen =
-        rng.select_by_key(std::span<const double>(keys), [](double k) { return k; });
+    const double* chosen = rng.select_by_key(std::span<const double>(keys), identity);
     ++counts[static_cast<std::size_t>(chosen - keys.data())];
   }
   EXPECT_EQ(counts[2], 0);
@@ -81,7 +81,8 @@ TEST(MyPolicy, UnvisitedChildIsAlwaysChosenAmongVisitedOnes) {
   PolicyRng rng;
   const std::array<FakeEdge, 3> edges{FakeEdge{10, 120}, FakeEdge{0, 0}, FakeEdge{1, 12}};
   for (const std::uint8_t number : {0, 3, 4}) {
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(chosen_index(MyPolicy::from_number(number), edges, rng), 1U);
+    const MyPolicy policy = MyPolicy::from_number(number);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(chosen_index(policy, edges, rng), 1U);
   }
 }
 
