@@ -1,4 +1,4 @@
-// What a game must supply to be searched: the specification type, a concept that bundles the
+// What a game must supply to be searched: its search settings type, a concept that bundles the
 // game's state, moves and players with an evaluator, a tree policy, a transposition table and the
 // tuning hooks. The engine is written once against SearchSpec and knows nothing else of the game.
 //
@@ -139,8 +139,8 @@ concept SearchSpec =
     std::default_initializable<typename Spec::ExtraThreadData> && SearchEvaluator<Spec> &&
     SearchTreePolicy<Spec> && SearchTranspositionTable<Spec> && SearchHooks<Spec>;
 
-// The tuning every specification in this system uses; a specification inherits it and overrides
-// what it must. fault is deliberately absent: the engine cannot know the system's fault type.
+// The tuning every game in this system uses; a settings type inherits it and overrides what it
+// must. fault is deliberately absent: the engine cannot know the system's fault type.
 struct DefaultHooks {
   [[nodiscard]] std::int64_t virtual_loss() const { return 0; }
   [[nodiscard]] std::uint64_t visits_before_expansion() const { return 1; }

@@ -181,7 +181,7 @@ class SearchNode {
   [[nodiscard]] std::span<Edge> moves() { return {edges(), num_moves_}; }
   [[nodiscard]] std::span<const Edge> moves() const { return {edges(), num_moves_}; }
   [[nodiscard]] const StateEvaluationOf<Spec>& evaln() const { return evaln_; }
-  // Shared by every thread; a specification whose node data changes must make it atomic.
+  // Shared by every thread; a game whose node data changes must make it atomic.
   [[nodiscard]] typename Spec::NodeData& data() { return data_; }
   [[nodiscard]] const typename Spec::NodeData& data() const { return data_; }
   [[nodiscard]] NodeStats& stats() { return stats_; }
