@@ -1,0 +1,164 @@
+#include "game/policy.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+
+#include "counting_game.hpp"
+#include "error.hpp"
+
+namespace tornquil {
+namespace {
+
+struct FakeEdge {
+  std::uint64_t visit_count;
+  std::int64_t reward_sum;
+  [[nodiscard]] std::uint64_t visits() const { return visit_count; }
+  [[nodiscard]] std::int64_t sum_rewards() const { return reward_sum; }
+};
+
+constexpr auto identity = [](double key) { return key; };
+
+template <std::size_t N>
+[[nodiscard]] std::size_t chosen_index(const MyPolicy& policy, const std::array<FakeEdge, N>& edges,
+                                       PolicyRng& rng) {
+  const FakeEdge* const chosen = policy.select_edge(std::span<const FakeEdge>(edges), rng);
+  EXPECT_NE(chosen, nullptr);
+  return static_cast<std::size_t>(chosen - edges.data());
+}
+
+TEST(PolicyRng, NewGeneratorStartsWithTheReferenceNumbers) {
+  PolicyRng rng;
+  EXPECT_EQ(rng.next_u32(), 2061U);
+  EXPECT_EQ(rng.next_u32(), 6175U);
+  EXPECT_EQ(rng.next_u32(), 4U);
+  EXPECT_EQ(rng.next_u32(), 8224U);
+}
+
+TEST(PolicyRng, UniformDrawIsTheFirstNumberBelowTheZoneModuloN) {
+  PolicyRng rng;
+  EXPECT_EQ(rng.uniform_below(2), 2061U % 2);
+  EXPECT_EQ(rng.uniform_below(1000), 6175U % 1000);
+}
+
+TEST(PolicyRng, SelectionWithoutTiesDrawsNoNumber) {
+  PolicyRng rng;
+  const std::array<double, 4> keys{1.0, 3.0, std::nan(""), 2.0};
+  const double* chosen = rng.select_by_key(std::span<const double>(keys), identity);
+  EXPECT_EQ(chosen, &keys[1]);
+  const std::array<double, 1> single{-std::numeric_limits<double>::infinity()};
+  // Even the lowest key ties with the starting best, so a sole element is always chosen.
+  EXPECT_EQ(rng.select_by_key(std::span<const double>(single), identity), &single[0]);
+  EXPECT_EQ(rng.select_by_key(std::span<const double>(), identity), nullptr);
+  EXPECT_EQ(rng.next_u32(), 2061U);
+}
+
+TEST(PolicyRng, TiesAreBrokenUniformly) {
+  PolicyRng rng;
+  const std::array<double, 4> keys{5.0, 5.0, 1.0, 5.0};
+  std::array<int, 4> counts{};
+  constexpr int draws = 30000;
+  for (int i = 0; i < draws; ++i) {
+    const double* chosen = rng.select_by_key(std::span<const double>(keys), identity);
+    ++counts[static_cast<std::size_t>(chosen - keys.data())];
+  }
+  EXPECT_EQ(counts[2], 0);
+  for (const std::size_t tied : {0U, 1U, 3U}) EXPECT_NEAR(counts[tied], draws / 3, draws / 50);
+}
+
+TEST(MyPolicy, TwoUnvisitedChildrenOfANewGeneratorGiveTheFirst) {
+  PolicyRng rng;
+  const std::array<FakeEdge, 2> edges{FakeEdge{0, 0}, FakeEdge{0, 0}};
+  EXPECT_EQ(chosen_index(MyPolicy::from_number(std::nullopt), edges, rng), 0U);
+}
+
+TEST(MyPolicy, UnvisitedChildIsAlwaysChosenAmongVisitedOnes) {
+  PolicyRng rng;
+  const std::array<FakeEdge, 3> edges{FakeEdge{10, 120}, FakeEdge{0, 0}, FakeEdge{1, 12}};
+  for (const std::uint8_t number : {0, 3, 4}) {
+    const MyPolicy policy = MyPolicy::from_number(number);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(chosen_index(policy, edges, rng), 1U);
+  }
+}
+
+TEST(MyPolicy, OneChildIsReturnedWithoutDrawingANumber) {
+  PolicyRng rng;
+  const std::array<FakeEdge, 1> edges{FakeEdge{3, 6}};
+  for (const std::uint8_t number : {0, 3, 4}) {
+    EXPECT_EQ(chosen_index(MyPolicy::from_number(number), edges, rng), 0U);
+  }
+  EXPECT_EQ(rng.next_u32(), 2061U);
+}
+
+TEST(MyPolicy, UCTBaseKeysOfTheWorkedExample) {
+  const auto key = UCTBase{12.0}.key_for(21.0);
+  const double bonus = 12.0 * std::sqrt(2.0 * std::log(21.0) / 10.0);
+  EXPECT_DOUBLE_EQ(key(10, 60), 6.0 + bonus);
+  EXPECT_DOUBLE_EQ(key(10, 30), 3.0 + bonus);
+
+  PolicyRng rng;
+  const std::array<FakeEdge, 2> edges{FakeEdge{10, 60}, FakeEdge{10, 30}};
+  EXPECT_EQ(chosen_index(MyPolicy::from_number(0), edges, rng), 0U);
+  EXPECT_EQ(rng.next_u32(), 2061U);
+}
+
+TEST(MyPolicy, VariationKeysFollowTheirFormulas) {
+  const double n = 4.0;
+  const double log_total = std::log(9.0);
+  const UCTVariation3 variation3{12.0, 0.001};
+  EXPECT_DOUBLE_EQ(variation3.key_for(9.0)(4, 10),
+                   2.5 + 12.0 * std::sqrt((1.0 + 1.0 / n) * std::log(std::sqrt(n + 1.0) / 0.001) /
+                                          (2.0 * n)));
+  EXPECT_DOUBLE_EQ(
+      UCTVariation4{12.0}.key_for(9.0)(4, 10),
+      2.5 + 12.0 * std::sqrt((log_total + 3.0 * std::log(1.0 + log_total)) / (2.0 * n)));
+}
+
+TEST(MyPolicy, EqualVisitedChildrenAreChosenUniformly) {
+  PolicyRng rng;
+  const std::array<FakeEdge, 3> edges{FakeEdge{5, 20}, FakeEdge{5, 20}, FakeEdge{5, 20}};
+  const MyPolicy policy = MyPolicy::from_number(4);
+  std::array<int, 3> counts{};
+  constexpr int draws = 30000;
+  for (int i = 0; i < draws; ++i) ++counts[chosen_index(policy, edges, rng)];
+  for (const int count : counts) EXPECT_NEAR(count, draws / 3, draws / 50);
+}
+
+TEST(MyPolicy, NumbersChooseTheirVariantsWithTheGameConstants) {
+  EXPECT_EQ(std::get<UCTBase>(MyPolicy::from_number(std::nullopt).variant()).exploration_constant,
+            12.0);
+  EXPECT_EQ(std::get<UCTBase>(MyPolicy::from_number(0).variant()).exploration_constant, 12.0);
+  const auto variation3 = std::get<UCTVariation3>(MyPolicy::from_number(3).variant());
+  EXPECT_EQ(variation3.max_score, 12.0);
+  EXPECT_EQ(variation3.delta, 0.001);
+  EXPECT_EQ(std::get<UCTVariation4>(MyPolicy::from_number(4).variant()).max_score, 12.0);
+}
+
+TEST(MyPolicy, NumberOutsideTheTableFaultsWithTheNumber) {
+  for (const int number : {1, 2, 5, 7, 255}) {
+    try {
+      (void)MyPolicy::from_number(static_cast<std::uint8_t>(number));
+      FAIL() << "no fault for " << number;
+    } catch (const InternalFault& fault) {
+      EXPECT_EQ(std::string(fault.what()),
+                "Could not determine policy from number '" + std::to_string(number) + "'");
+    }
+  }
+}
+
+TEST(MyPolicy, SearchVisitsEveryRootEdgeBeforeRevisitingOne) {
+  counting::EvaluationLog log;
+  counting::Tree tree(counting::game(5), counting::CountingSpec{}, MyPolicy::from_number(3),
+                      counting::CountingEvaluator{&log}, search::EmptyTable{});
+  search::ThreadData<counting::CountingSpec> tld;
+  for (int i = 0; i < 5; ++i) tree.playout(tld);
+  for (const counting::Edge& edge : tree.root_node().moves()) EXPECT_EQ(edge.visits(), 1U);
+}
+
+}  // namespace
+}  // namespace tornquil

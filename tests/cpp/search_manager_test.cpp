@@ -1,0 +1,139 @@
+#include "search/manager.hpp"
+
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "counting_game.hpp"
+
+namespace tornquil::counting {
+namespace {
+
+class SearchManagerTest : public ::testing::Test {
+ protected:
+  [[nodiscard]] Manager make_manager(const CountingState& state) {
+    return Manager(state, CountingSpec{}, CountingEvaluator{&log}, base_policy(),
+                   search::EmptyTable{});
+  }
+  [[nodiscard]] const Node& root(const Manager& manager) const {
+    return manager.tree().root_node().node();
+  }
+
+  EvaluationLog log;
+};
+
+void expect_root_edges_match_their_children(const Node& root) {
+  for (const Edge& edge : root.moves()) {
+    const Node* const child = edge.child();
+    if (child == nullptr) {
+      EXPECT_EQ(edge.visits(), 0U);
+      continue;
+    }
+    EXPECT_EQ(edge.visits(), child->stats().visits());
+    EXPECT_EQ(edge.sum_rewards(), child->stats().sum_evaluations());
+  }
+}
+
+TEST_F(SearchManagerTest, NoPlayoutsReturnAtOnceEvenWithoutThreads) {
+  Manager manager = make_manager(game(3));
+  manager.playout_n_parallel(0, 0);
+  EXPECT_EQ(manager.tree().num_nodes(), 1U);
+  EXPECT_EQ(log.new_states, 1);
+}
+
+TEST_F(SearchManagerTest, NoThreadsForSomePlayoutsFaultsBeforeAnyPlayout) {
+  Manager manager = make_manager(game(3));
+  try {
+    manager.playout_n_parallel(1, 0);
+    FAIL() << "no fault";
+  } catch (const InternalFault& fault) {
+    EXPECT_STREQ(fault.what(), "assertion failed: num_threads != 0");
+  }
+  EXPECT_EQ(manager.tree().num_nodes(), 1U);
+  EXPECT_EQ(log.new_states + log.existing_states, 1);
+}
+
+TEST_F(SearchManagerTest, OneThreadRunsEveryPlayoutOnOneWorkerOffTheCallingThread) {
+  Manager manager = make_manager(game(2, 3));
+  log.threads.clear();
+  manager.playout_n_parallel(50, 1);
+
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), 50U);
+  expect_root_edges_match_their_children(root(manager));
+  const std::set<std::thread::id> threads(log.threads.begin(), log.threads.end());
+  ASSERT_EQ(threads.size(), 1U);
+  EXPECT_NE(*threads.begin(), std::this_thread::get_id());
+}
+
+TEST_F(SearchManagerTest, MoreThreadsThanPlayoutsRunExactlyTheBudget) {
+  Manager manager = make_manager(game(3, 1));
+  manager.playout_n_parallel(2, 8);
+
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), 2U);
+  // The children have no edges, so each playout ends with one evaluation, and a lost race
+  // costs one more.
+  EXPECT_EQ(log.new_states + log.existing_states,
+            1 + 2 + static_cast<int>(manager.tree().expansion_contention_events()));
+  expect_root_edges_match_their_children(root(manager));
+}
+
+TEST_F(SearchManagerTest, RootEdgesAddUpToTheBudgetAndMatchTheirChildrenOnEightThreads) {
+  for (int repetition = 0; repetition < 40; ++repetition) {
+    EvaluationLog repetition_log;
+    Manager manager(game(3, 6), CountingSpec{}, CountingEvaluator{&repetition_log},
+                    base_policy(), search::EmptyTable{});
+    manager.playout_n_parallel(300, 8);
+
+    const Node& root = manager.tree().root_node().node();
+    ASSERT_EQ(sum_of_edge_visits(root), 300U) << "repetition " << repetition;
+    expect_root_edges_match_their_children(root);
+    EXPECT_EQ(root.stats().visits(), 0U);
+    EXPECT_EQ(root.stats().sum_evaluations(), 0);
+    EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root));
+  }
+}
+
+TEST_F(SearchManagerTest, SecondCallGrowsTheSameTree) {
+  Manager manager = make_manager(game(2, 4));
+  manager.playout_n_parallel(30, 4);
+  manager.playout_n_parallel(20, 3);
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), 50U);
+}
+
+TEST_F(SearchManagerTest, TwoThreadsExpandingOneEdgePublishOneNode) {
+  // Both playouts must be inside the evaluation of the same new node before either publishes it.
+  std::barrier both(2);
+  log.on_new_node = [&both] { both.arrive_and_wait(); };
+  Manager manager = make_manager(game(1, 1));
+  manager.playout_n_parallel(2, 2);
+
+  EXPECT_EQ(manager.tree().expansion_contention_events(), 1U);
+  EXPECT_EQ(manager.tree().num_nodes(), 2U);
+  const Edge& edge = root(manager).moves()[0];
+  ASSERT_NE(edge.child(), nullptr);
+  EXPECT_EQ(edge.child()->stats().visits(), 2U);
+  EXPECT_EQ(edge.visits(), 2U);
+  // The loser's playout ends at the winner's node and values it afresh.
+  EXPECT_EQ(log.new_states, 3);
+  EXPECT_EQ(log.existing_states, 1);
+}
+
+TEST_F(SearchManagerTest, WorkerFaultReachesTheCallerOnceEveryWorkerHasFinished) {
+  log.fault_at_depth = 2;
+  Manager manager = make_manager(game(4));
+  try {
+    manager.playout_n_parallel(500, 8);
+    FAIL() << "no fault";
+  } catch (const InternalFault& fault) {
+    EXPECT_STREQ(fault.what(), "evaluator refused the state");
+  }
+  EXPECT_EQ(log.in_flight, 0);
+  // Every playout's own count is gone again, failed ones included.
+  EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));
+}
+
+}  // namespace
+}  // namespace tornquil::counting

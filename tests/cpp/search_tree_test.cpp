@@ -1,0 +1,196 @@
+#include "search/search_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "counting_game.hpp"
+#include "search/small_vec.hpp"
+
+namespace tornquil::counting {
+namespace {
+
+class SearchTreeTest : public ::testing::Test {
+ protected:
+  EvaluationLog log;
+  search::ThreadData<CountingSpec> tld;
+};
+
+#define MAKE_TREE(name, state) \
+  Tree name((state), CountingSpec{}, base_policy(), CountingEvaluator{&log}, search::EmptyTable{})
+
+[[nodiscard]] const Edge* only_expanded_edge(const Node& node) {
+  const Edge* found = nullptr;
+  for (const Edge& edge : node.moves()) {
+    if (edge.child() == nullptr) continue;
+    EXPECT_EQ(found, nullptr) << "more than one edge expanded";
+    found = &edge;
+  }
+  return found;
+}
+
+TEST_F(SearchTreeTest, FirstPlayoutCreatesTheChildOfTheChosenEdge) {
+  MAKE_TREE(tree, game(3));
+  EXPECT_TRUE(tree.playout(tld));
+
+  EXPECT_EQ(tree.num_nodes(), 2U);
+  const Edge* const edge = only_expanded_edge(tree.root_node().node());
+  ASSERT_NE(edge, nullptr);
+  EXPECT_EQ(edge->visits(), 1U);
+  EXPECT_EQ(edge->sum_rewards(), edge->child()->evaln());
+  EXPECT_EQ(edge->child()->evaln(), edge->get_move() + 1);
+  EXPECT_EQ(log.new_states, 2);
+  EXPECT_EQ(log.existing_states, 0);
+}
+
+TEST_F(SearchTreeTest, SecondPlayoutThroughAnEdgeGoesOnToCreateAGrandchild) {
+  MAKE_TREE(tree, game(1));
+  tree.playout(tld);
+  tree.playout(tld);
+
+  EXPECT_EQ(tree.num_nodes(), 3U);
+  const Node* const child = tree.root_node().moves()[0].child();
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(child->stats().visits(), 2U);
+  const Node* const grandchild = child->moves()[0].child();
+  ASSERT_NE(grandchild, nullptr);
+  EXPECT_EQ(grandchild->stats().visits(), 1U);
+  EXPECT_EQ(tree.root_node().moves()[0].visits(), 2U);
+}
+
+TEST_F(SearchTreeTest, RootWithoutEdgesIsEvaluatedAfreshAndNothingChanges) {
+  MAKE_TREE(tree, game(2, 0));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(tree.playout(tld));
+
+  EXPECT_EQ(tree.num_nodes(), 1U);
+  EXPECT_EQ(log.new_states, 1);
+  EXPECT_EQ(log.existing_states, 3);
+  EXPECT_EQ(tree.root_node().node().stats().visits(), 0U);
+}
+
+TEST_F(SearchTreeTest, ChildWithoutEdgesStopsEveryPlayoutAndIsEvaluatedEachVisit) {
+  MAKE_TREE(tree, game(1, 1));
+  for (int i = 0; i < 5; ++i) tree.playout(tld);
+
+  EXPECT_EQ(tree.num_nodes(), 2U);
+  const Edge& edge = tree.root_node().moves()[0];
+  EXPECT_EQ(edge.child()->stats().visits(), 5U);
+  EXPECT_EQ(edge.visits(), 5U);
+  EXPECT_EQ(edge.sum_rewards(), 5);
+  EXPECT_EQ(log.new_states, 2);
+  EXPECT_EQ(log.existing_states, 4);
+}
+
+TEST_F(SearchTreeTest, RootStatisticsStayZeroAndRootEdgesAddUpToThePlayouts) {
+  MAKE_TREE(tree, game(3, 4));
+  constexpr int playouts = 200;
+  for (int i = 0; i < playouts; ++i) tree.playout(tld);
+
+  const Node& root = tree.root_node().node();
+  EXPECT_EQ(root.stats().visits(), 0U);
+  EXPECT_EQ(root.stats().sum_evaluations(), 0);
+  EXPECT_EQ(sum_of_edge_visits(root), static_cast<std::uint64_t>(playouts));
+  for (const Edge& edge : root.moves()) {
+    ASSERT_NE(edge.child(), nullptr);
+    EXPECT_EQ(edge.visits(), edge.child()->stats().visits());
+    EXPECT_EQ(edge.sum_rewards(), edge.child()->stats().sum_evaluations());
+  }
+  EXPECT_EQ(tree.num_nodes(), count_nodes(root));
+}
+
+TEST_F(SearchTreeTest, EachEdgeHoldsTheRewardOfThePlayerWhoTookIt) {
+  MAKE_TREE(tree, game(1, 2));
+  for (int i = 0; i < 3; ++i) tree.playout(tld);
+
+  const Edge& first = tree.root_node().moves()[0];
+  const Edge& second = first.child()->moves()[0];
+  // Totals: 1 after one move, 2 after two. Seat 0 took the first edge, seat 1 the second.
+  EXPECT_EQ(first.sum_rewards(), 1 + 2 + 2);
+  EXPECT_EQ(second.sum_rewards(), -2 - 2);
+}
+
+TEST_F(SearchTreeTest, PlayoutStopsAfterMaxPlayoutLengthMovesAndEvaluatesTheStateReached) {
+  MAKE_TREE(tree, game(1));
+  // Playout k creates the node at depth k, so the 1001st is the first to walk 1000 moves.
+  for (int i = 0; i < 1003; ++i) tree.playout(tld);
+
+  EXPECT_EQ(tree.num_nodes(), 1001U);
+  EXPECT_EQ(log.new_states, 1001);
+  EXPECT_EQ(log.existing_states, 3);
+  EXPECT_EQ(log.deepest_existing, 1000U);
+  EXPECT_EQ(tree.root_node().moves()[0].visits(), 1003U);
+}
+
+// The loop head keeps a path within the limit; a limit that shrinks during a playout is the only
+// way to reach the check behind it.
+struct ShrinkingLimitSpec : CountingSpec {
+  std::atomic<int>* calls;
+  [[nodiscard]] std::size_t max_playout_length() const { return calls->fetch_add(1) == 0 ? 5 : 0; }
+};
+
+TEST_F(SearchTreeTest, PathBeyondTheLimitFaultsWithTheLimitAndReleasesItsCount) {
+  std::atomic<int> calls{0};
+  search::SearchTree<ShrinkingLimitSpec> tree(game(2), ShrinkingLimitSpec{{}, &calls},
+                                              base_policy(), CountingEvaluator{&log}, {});
+  search::ThreadData<ShrinkingLimitSpec> thread;
+  try {
+    tree.playout(thread);
+    FAIL() << "no fault";
+  } catch (const InternalFault& fault) {
+    EXPECT_STREQ(fault.what(),
+                 "playout length exceeded maximum of 0 (maybe the transposition table is "
+                 "creating an infinite loop?)");
+  }
+  EXPECT_EQ(tree.num_nodes(), 1U);
+}
+
+// Hands back the first node it was offered for every later state: a table that turns a line of
+// states into a loop.
+struct LoopingSpec;
+struct LoopingTable {
+  search::SearchNode<LoopingSpec>* first = nullptr;
+  template <typename Spec>
+  [[nodiscard]] search::SearchNode<Spec>* lookup(const CountingState& /*state*/) const {
+    return first;
+  }
+  template <typename Spec>
+  [[nodiscard]] search::SearchNode<Spec>* insert(const CountingState& /*state*/,
+                                                 search::SearchNode<Spec>& node) {
+    if (first == nullptr) first = &node;
+    return nullptr;
+  }
+};
+struct LoopingSpec : CountingSpec {
+  using TranspositionTable = LoopingTable;
+};
+
+TEST_F(SearchTreeTest, NodeReachedTwiceOnOnePathFaultsAsACycle) {
+  search::SearchTree<LoopingSpec> tree(game(1), LoopingSpec{}, base_policy(),
+                                       CountingEvaluator{&log}, {});
+  search::ThreadData<LoopingSpec> thread;
+  tree.playout(thread);
+  try {
+    tree.playout(thread);
+    FAIL() << "no fault";
+  } catch (const InternalFault& fault) {
+    EXPECT_STREQ(fault.what(),
+                 "cycle detected! you should do one of the following:\n- make states acyclic\n- "
+                 "remove transposition table\n- change cycle_behaviour()");
+  }
+  EXPECT_EQ(tree.transposition_table_hits(), 1U);
+  EXPECT_EQ(tree.num_nodes(), 2U);
+}
+
+TEST(SearchSmallVec, KeepsEntriesInlineUpToItsCapacityAndAllOfThemBeyond) {
+  search::SmallVec<int, 4> list;
+  for (int i = 0; i < 4; ++i) list.push_back(i);
+  EXPECT_TRUE(list.is_inline());
+  for (int i = 4; i < 100; ++i) list.push_back(i);
+  EXPECT_FALSE(list.is_inline());
+  ASSERT_EQ(list.size(), 100U);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(list[static_cast<std::size_t>(i)], i);
+}
+
+}  // namespace
+}  // namespace tornquil::counting
