@@ -3,6 +3,7 @@
 #include <string>
 
 #include "error.hpp"
+#include "game/action.hpp"
 
 namespace tornquil {
 
@@ -26,7 +27,7 @@ std::uint32_t PolicyRng::uniform_below(std::uint32_t n) {
 
 MyPolicy MyPolicy::from_number(std::optional<std::uint8_t> policy_variation) {
   // The reward of a won game, the largest a playout can bring back.
-  constexpr double max_score = 12.0;
+  constexpr double max_score = static_cast<double>(GameResult::max_score());
   switch (policy_variation.value_or(0)) {
     case 0:
       return MyPolicy(UCTBase{max_score});
