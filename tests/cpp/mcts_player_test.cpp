@@ -1,0 +1,125 @@
+#include "players/mcts_player.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "test_helpers.hpp"
+
+namespace tornquil {
+namespace {
+
+using testing::fault_message;
+
+std::uint64_t total_visits(const std::vector<RankedAction>& ranking) {
+  std::uint64_t total = 0;
+  for (const RankedAction& entry : ranking) total += entry.visits;
+  return total;
+}
+
+TEST(MCTSPlayer, HasNoRankingBeforeItsFirstDecision) {
+  const MCTSPlayer player(10, 1, false, std::nullopt);
+  EXPECT_FALSE(player.ranked_actions().has_value());
+}
+
+TEST(MCTSPlayer, WithoutPlayoutsRanksEveryActionUnvisitedInListOrderAndTakesTheFirst) {
+  const State<2> state = State<2>::create(2);
+  MCTSPlayer player(0, 0, false, std::nullopt);
+  const Action chosen = player.play(state);
+  const auto actions = state.get_action_space();
+  EXPECT_EQ(chosen, actions.front());
+  const auto& ranking = *player.ranked_actions();
+  ASSERT_EQ(ranking.size(), actions.size());
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    EXPECT_EQ(ranking[i].action, actions[i]);
+    EXPECT_EQ(ranking[i].visits, 0U);
+    EXPECT_TRUE(std::isnan(ranking[i].average_reward));
+  }
+}
+
+TEST(MCTSPlayer, RanksByVisitsThenRewardSumAndReturnsTheFirst) {
+  const State<3> state = State<3>::create(6);
+  for (const std::size_t threads : {1U, 2U, 8U}) {
+    MCTSPlayer player(700, threads, true, 3);
+    const Action chosen = player.play(state);
+    const auto& ranking = *player.ranked_actions();
+    EXPECT_EQ(total_visits(ranking), 700U);
+    EXPECT_EQ(ranking.front().action, chosen);
+    for (std::size_t i = 1; i < ranking.size(); ++i) {
+      ASSERT_GE(ranking[i - 1].visits, ranking[i].visits);
+      if (ranking[i - 1].visits == ranking[i].visits && ranking[i].visits > 0) {
+        EXPECT_GE(ranking[i - 1].average_reward, ranking[i].average_reward);
+      }
+    }
+  }
+}
+
+TEST(MCTSPlayer, FewerPlayoutsThanActionsLeaveTheRestLastInListOrder) {
+  State<1> state = State<1>::create(13);
+  const auto actions = state.get_action_space();
+  ASSERT_GT(actions.size(), 4U);
+  MCTSPlayer player(3, 1, false, 4);
+  (void)player.play(state);
+  const auto& ranking = *player.ranked_actions();
+  std::vector<Action> unvisited;
+  for (const RankedAction& entry : ranking) {
+    if (entry.visits == 0) unvisited.push_back(entry.action);
+  }
+  EXPECT_EQ(unvisited.size(), actions.size() - 3);
+  std::vector<Action> in_list_order;
+  for (const Action& action : actions) {
+    if (std::find(unvisited.begin(), unvisited.end(), action) != unvisited.end()) in_list_order.push_back(action);
+  }
+  EXPECT_EQ(unvisited, in_list_order);
+  EXPECT_EQ(unvisited.back(), ranking.back().action);
+}
+
+TEST(MCTSPlayer, OnlyActionIsTakenWithEveryPlayout) {
+  MCTSPlayer player(50, 2, false, std::nullopt);
+  State<1> solo = State<1>::create(1);
+  solo.action_type = ActionType::jester();  // one seat: one ChangePlayer
+  EXPECT_EQ(player.play(solo), Action(action::ChangePlayer{PlayerId{0}}));
+  ASSERT_EQ(player.ranked_actions()->size(), 1U);
+  EXPECT_EQ(player.ranked_actions()->front().visits, 50U);
+}
+
+TEST(MCTSPlayer, UnknownPolicyNumberStopsTheDecisionAndKeepsTheRanking) {
+  const State<2> state = State<2>::create(2);
+  MCTSPlayer good(20, 1, false, 0);
+  (void)good.play(state);
+  for (const std::uint8_t number : {1, 2, 5, 255}) {
+    MCTSPlayer player(20, 1, false, number);
+    EXPECT_EQ(fault_message([&] { (void)player.play(state); }),
+              "Could not determine policy from number '" + std::to_string(number) + "'");
+    EXPECT_FALSE(player.ranked_actions().has_value());
+  }
+}
+
+TEST(MCTSPlayer, NoThreadsForSomePlayoutsIsAFault) {
+  MCTSPlayer player(5, 0, false, std::nullopt);
+  EXPECT_EQ(fault_message([&] { (void)player.play(State<2>::create(2)); }),
+            "assertion failed: num_threads != 0");
+  EXPECT_FALSE(player.ranked_actions().has_value());
+}
+
+TEST(MCTSPlayer, StateWithoutActionsIsAFaultAfterAnEmptyRanking) {
+  State<2> state = State<2>::create(2);
+  state.has_ended = GameResult::lost(0);
+  MCTSPlayer player(5, 1, false, std::nullopt);
+  EXPECT_FALSE(fault_message([&] { (void)player.play(state); }).empty());
+  ASSERT_TRUE(player.ranked_actions().has_value());
+  EXPECT_TRUE(player.ranked_actions()->empty());
+}
+
+TEST(MCTSPlayer, CopyCarriesItsOwnRanking) {
+  MCTSPlayer player(30, 1, false, std::nullopt);
+  (void)player.play(State<2>::create(2));
+  MCTSPlayer copy = player;
+  (void)copy.play(State<3>::create(3));
+  EXPECT_EQ(total_visits(*player.ranked_actions()), 30U);
+  EXPECT_NE(player.ranked_actions()->size(), 0U);
+  EXPECT_NE(copy.ranked_actions()->front().action, Action(action::Yield{}));
+}
+
+}  // namespace
+}  // namespace tornquil
