@@ -2,22 +2,41 @@
 
 #include "game/fast_rng.hpp"
 #include "game/pruning.hpp"
+#include "game/rollout_choice.hpp"
 
 namespace tornquil {
+namespace {
+
+// A uniform choice among the (pruned) legal actions; none when the state has none. Other phases
+// are listed into `actions`, a buffer the caller reuses.
+template <std::size_t N, bool Heuristics>
+std::optional<Action> random_action(const State<N>& state, ActionBuffer& actions, Xoshiro256& rng) {
+  if (state.action_type.kind() == ActionType::Kind::Discard) {
+    const Hand& hand = state.current_player().hand;
+    const std::uint8_t mask =
+        random_discard_mask<Heuristics>(hand, state.action_type.discard_amount(), rng);
+    if (mask == 0) return std::nullopt;
+    return action::Discard{cards_at(hand, mask)};
+  }
+  state.fill_action_space(actions);
+  if constexpr (Heuristics) prune_bad_moves(actions);
+  if (actions.empty()) return std::nullopt;
+  return actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))];
+}
+
+}  // namespace
 
 template <std::size_t N, bool Heuristics>
 GameResult random_rollout(State<N> state) {
-  // One buffer per thread for every rollout it runs: the action lists of a rollout never touch
-  // the heap.
+  // One buffer per thread for every rollout it runs: a rollout's action lists never touch the
+  // heap.
   thread_local ActionBuffer actions;
   Xoshiro256 rng = rollout_rng();
   while (true) {
-    state.fill_action_space(actions);
-    if constexpr (Heuristics) prune_bad_moves(actions);
+    const std::optional<Action> chosen = random_action<N, Heuristics>(state, actions, rng);
     // No reachable state lacks an action; this is the defined answer for any other.
-    if (actions.empty()) return GameResult::lost(state.reward());
-    const Action& chosen = actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))];
-    if (const auto result = state.apply_action_in_place(chosen)) return *result;
+    if (!chosen) return GameResult::lost(state.reward());
+    if (const auto result = state.apply_action_in_place(*chosen)) return *result;
   }
 }
 
