@@ -1,6 +1,7 @@
 #include "python/py.hpp"
 
 #include <cstring>
+#include <deque>
 #include <exception>
 
 #include "error.hpp"
@@ -175,14 +176,22 @@ bool to_exact_bool(const Argument& argument) {
 
 PyTypeObject* make_type(const char* name, std::size_t basic_size, unsigned int flags,
                         PyType_Slot* slots) {
+  // Our classes carry bare names, like the interpreter's own types. A spec name without a
+  // module makes the interpreter warn (fatal under -W error) and leaves __module__ unset, so
+  // the type is made as "builtins.<name>" and then given its bare name back. The dotted name
+  // must outlive the type, which lives as long as the process.
+  static std::deque<std::string> dotted_names;
+  const std::string& dotted = dotted_names.emplace_back(std::string("builtins.") + name);
   PyType_Spec spec = {
-      .name = name,
+      .name = dotted.c_str(),
       .basicsize = static_cast<int>(basic_size),
       .itemsize = 0,
       .flags = Py_TPFLAGS_DEFAULT | immutable_type | flags,
       .slots = slots,
   };
-  return reinterpret_cast<PyTypeObject*>(Ref::checked(PyType_FromSpec(&spec)).release());
+  auto* type = reinterpret_cast<PyTypeObject*>(Ref::checked(PyType_FromSpec(&spec)).release());
+  type->tp_name = name;
+  return type;
 }
 
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {

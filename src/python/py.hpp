@@ -168,8 +168,8 @@ struct Object {
 template <typename T>
 inline PyTypeObject* type_of = nullptr;
 
-// Makes the heap type for T from `slots` and records it in type_of<T>. No flag allows
-// subclassing.
+// Makes the heap type for T from `slots` and records it in type_of<T>; `name` must live as
+// long as the process (a literal). No flag allows subclassing.
 PyTypeObject* make_type(const char* name, std::size_t basic_size, unsigned int flags,
                         PyType_Slot* slots);
 template <typename T>
