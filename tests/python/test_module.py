@@ -90,3 +90,11 @@ def test_panic_exception_is_one_class_for_every_fault():
     except BaseException as error:  # noqa: B036
         raised.append(type(error))
     assert raised[0] is raised[1] is raised[2]
+
+
+def test_importing_raises_no_warning_and_classes_know_their_module():
+    from conftest import run_python
+    child = run_python("import tornquil; print(tornquil.card.Card.__module__, repr(tornquil.TornquilGame))",
+                       PYTHONWARNINGS="error")
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.decode().split() == ["builtins", "<class", "'TornquilGame'>"]
