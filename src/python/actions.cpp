@@ -52,7 +52,7 @@ void for_each_kind(Each&& each) {
   for_each_kind(std::forward<Each>(each), std::make_index_sequence<std::variant_size_v<Action>>{});
 }
 
-Card to_card(const Argument& argument) { return to_value<Card>(argument, "Card"); }
+Card to_card(const Argument& argument) { return to_value<Card>(argument); }
 
 template <std::size_t Capacity>
 CardList<Capacity> to_cards(const Argument& argument) {
@@ -83,7 +83,7 @@ action::Discard parse(std::type_identity<action::Discard>, PyObject* args, PyObj
 }
 action::ChangePlayer parse(std::type_identity<action::ChangePlayer>, PyObject* args, PyObject* kwargs) {
   const auto [id] = parse_arguments("ActionChangePlayer", std::array{"id"}, 1, args, kwargs);
-  return {to_value<PlayerId>(id, "PlayerId")};
+  return {to_value<PlayerId>(id)};
 }
 
 template <typename T>

@@ -52,7 +52,7 @@ void add_player_classes(PyObject* players_module);
 // of the State inside the state object, and the action comes back as a new action object.
 template <Play P>
 [[nodiscard]] Ref play_py(P& player, const Argument& state) {
-  return action_to_python(play_any(player, to_value<PyState>(state, "PyState").state_enum));
+  return action_to_python(play_any(player, to_value<PyState>(state).state_enum));
 }
 
 // The method `play(state)` of a built-in player's class, for its method table with

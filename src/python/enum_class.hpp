@@ -12,7 +12,6 @@ namespace tornquil::py {
 
 template <typename E>
 struct EnumFace {
-  const char* class_name;   // named in conversion failures
   const char* repr_prefix;  // "CardSuit" gives "CardSuit.Spades"
   std::span<const char* const> names;  // indexed by the value's number
 };
@@ -51,7 +50,7 @@ bool enum_equals(PyObject* self, PyObject* other) {
     return overflow == 0 && number == enum_number<E>(self);
   }
   if (const E* value = value_if<E>(other)) return *value == value_of<E>(self);
-  raise(PyExc_TypeError, conversion_failure(other, enum_face<E>.class_name));
+  raise(PyExc_TypeError, conversion_failure(other, type_of<E>->tp_name));
 }
 
 template <typename E>

@@ -2,6 +2,7 @@
 // players, Python players and the rules engine meet in one loop.
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>

@@ -192,9 +192,9 @@ template <typename T>
 // The boxed value of an argument that must be of T's class; anything else raises TypeError
 // naming the parameter.
 template <typename T>
-[[nodiscard]] T& to_value(const Argument& argument, const char* class_name) {
-  T* value = argument.object ? value_if<T>(argument.object) : nullptr;
-  if (value == nullptr) argument.refuse(conversion_failure(argument.object, class_name));
+[[nodiscard]] T& to_value(const Argument& argument) {
+  T* value = value_if<T>(argument.object);
+  if (value == nullptr) argument.refuse(conversion_failure(argument.object, type_of<T>->tp_name));
   return *value;
 }
 

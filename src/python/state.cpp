@@ -74,7 +74,7 @@ void make_state_classes() {
       {0, nullptr},
   };
   make_type<PyState>("PyState", state_slots);
-  make_enum_type<PyGameResult>("GameResult", {"GameResult", "PyGameResult", result_names}, no_methods);
+  make_enum_type<PyGameResult>("GameResult", {"PyGameResult", result_names}, no_methods);
 }
 
 Ref game_result_to_python(GameResult result) {

@@ -54,7 +54,7 @@ PyMethodDef value_methods[] = {
 PyObject* new_card(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     const auto [suit, value] = parse_arguments("Card", std::array{"suit", "value"}, 2, args, kwargs);
-    return wrap(Card{to_value<CardSuit>(suit, "CardSuit"), to_value<CardValue>(value, "CardValue")});
+    return wrap(Card{to_value<CardSuit>(suit), to_value<CardValue>(value)});
   });
 }
 
@@ -85,8 +85,8 @@ void make_card_type() {
 
 void add_card_classes(PyObject* card_module) {
   make_card_type();
-  make_enum_type<CardSuit>("CardSuit", {"CardSuit", "CardSuit", suit_names}, suit_methods);
-  make_enum_type<CardValue>("CardValue", {"CardValue", "CardValue", value_names}, value_methods);
+  make_enum_type<CardSuit>("CardSuit", {"CardSuit", suit_names}, suit_methods);
+  make_enum_type<CardValue>("CardValue", {"CardValue", value_names}, value_methods);
   add_to_module(card_module, "Card", reinterpret_cast<PyObject*>(type_of<Card>));
   add_to_module(card_module, "CardSuit", reinterpret_cast<PyObject*>(type_of<CardSuit>));
   add_to_module(card_module, "CardValue", reinterpret_cast<PyObject*>(type_of<CardValue>));

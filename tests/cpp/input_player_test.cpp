@@ -62,6 +62,14 @@ TEST(InputPlayer, RetriesUntilANumberNamesAnAction) {
             std::string::npos);
 }
 
+TEST(InputPlayer, WithOneActionOnlyZeroIsAccepted) {
+  const Dialogue dialogue = converse("1\n0\n", {action::Yield{}});
+  EXPECT_EQ(dialogue.chosen, Action(action::Yield{}));
+  EXPECT_NE(dialogue.output.find("\n0: Yield \n\nType number to select an action:\n"
+                                 "Could not match input with any action. Please try again!\n"),
+            std::string::npos);
+}
+
 TEST(InputPlayer, EndOfInputIsAReadFaultInsteadOfAnEndlessRetry) {
   const Dialogue dialogue = converse("\n", three_actions);
   EXPECT_EQ(dialogue.fault, "Error reading input.: end of input");
