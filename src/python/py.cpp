@@ -176,7 +176,7 @@ bool to_exact_bool(const Argument& argument) {
 
 PyTypeObject* make_type(const char* name, std::size_t basic_size, unsigned int flags,
                         PyType_Slot* slots) {
-  // Our classes carry bare names, like the interpreter's own types. A spec name without a
+  // Our classes carry bare names, like the interpreter's own types. A PyType_Spec name without a
   // module makes the interpreter warn (fatal under -W error) and leaves __module__ unset, so
   // the type is made as "builtins.<name>" and then given its bare name back. The dotted name
   // must outlive the type, which lives as long as the process.
