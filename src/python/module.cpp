@@ -1,64 +1,49 @@
-// The extension module's entry point: builds `tornquil` with its submodules.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// The extension module's entry point: builds `tornquil` with its submodules and classes, in the
+// order that fixes each module's __all__.
+#include "python/classes.hpp"
 
+namespace tornquil::py {
 namespace {
 
 PyModuleDef top_module_def = {
-    PyModuleDef_HEAD_INIT, "tornquil",
-    "A cooperative card game engine with built-in players and a parallel Monte Carlo tree search.",
-    -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "tornquil",
+    .m_doc = "A cooperative card game engine with built-in players and a parallel Monte Carlo tree search.",
+    .m_size = -1,
+    .m_methods = nullptr,
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
 
-PyModuleDef card_module_def = {PyModuleDef_HEAD_INIT, "card", nullptr, -1, nullptr,
-                               nullptr, nullptr, nullptr, nullptr};
-PyModuleDef actions_module_def = {PyModuleDef_HEAD_INIT, "actions", nullptr, -1, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr};
-PyModuleDef players_module_def = {PyModuleDef_HEAD_INIT, "players", nullptr, -1, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr};
-
-// Appends `name` to the module's __all__ (created on first use), then sets the attribute.
-// Steals `value`.
-bool add_name(PyObject* module, const char* name, PyObject* value) {
-  PyObject* all = PyObject_GetAttrString(module, "__all__");
-  if (all == nullptr) {
-    PyErr_Clear();
-    all = PyList_New(0);
-    if (all == nullptr || PyModule_AddObjectRef(module, "__all__", all) < 0) {
-      Py_XDECREF(all);
-      Py_DECREF(value);
-      return false;
-    }
-  }
-  PyObject* text = PyUnicode_FromString(name);
-  const bool appended = text != nullptr && PyList_Append(all, text) == 0;
-  Py_XDECREF(text);
-  Py_DECREF(all);
-  const bool added = appended && PyModule_AddObjectRef(module, name, value) == 0;
-  Py_DECREF(value);
-  return added;
+// Plain module objects attached to the top module; they never enter sys.modules.
+Ref new_submodule(const char* name) {
+  Ref submodule = Ref::checked(PyModule_New(name));
+  if (PyObject_SetAttrString(submodule.get(), "__doc__", Py_None) < 0) raise_already_set();
+  return submodule;
 }
 
-bool add_submodule(PyObject* top, PyModuleDef* def) {
-  PyObject* submodule = PyModule_Create(def);
-  if (submodule == nullptr) return false;
-  PyObject* all = PyList_New(0);
-  if (all == nullptr || PyModule_AddObject(submodule, "__all__", all) < 0) {
-    Py_XDECREF(all);
-    Py_DECREF(submodule);
-    return false;
-  }
-  return add_name(top, def->m_name, submodule);
+template <typename AddClasses>
+void add_submodule(PyObject* top, const char* name, AddClasses&& add_classes) {
+  const Ref submodule = new_submodule(name);
+  add_classes(submodule.get());
+  add_to_module(top, name, submodule.get());
+}
+
+Ref build_module() {
+  create_panic_exception();
+  make_unlisted_value_classes();
+  make_state_classes();
+  Ref top = Ref::checked(PyModule_Create(&top_module_def));
+  add_submodule(top.get(), "card", add_card_classes);
+  add_submodule(top.get(), "actions", add_action_classes);
+  add_submodule(top.get(), "players", add_player_classes);
+  add_game_class(top.get());
+  return top;
 }
 
 }  // namespace
+}  // namespace tornquil::py
 
-PyMODINIT_FUNC PyInit_tornquil() {
-  PyObject* top = PyModule_Create(&top_module_def);
-  if (top == nullptr) return nullptr;
-  if (!add_submodule(top, &card_module_def) || !add_submodule(top, &actions_module_def) ||
-      !add_submodule(top, &players_module_def)) {
-    Py_DECREF(top);
-    return nullptr;
-  }
-  return top;
-}
+PyMODINIT_FUNC PyInit_tornquil() { return tornquil::py::guarded(tornquil::py::build_module); }

@@ -1,0 +1,28 @@
+#include "players/random_player.hpp"
+
+#include "error.hpp"
+
+namespace tornquil {
+namespace {
+
+StdRng new_generator(std::optional<std::uint64_t> seed) {
+  return seed ? StdRng::seed_from_u64(*seed) : StdRng::from_entropy();
+}
+
+}  // namespace
+
+RandomPlayer::RandomPlayer(std::optional<std::uint64_t> seed) : rng_(new_generator(seed)) {}
+
+template <std::size_t N>
+Action RandomPlayer::play(const State<N>& state) {
+  const std::vector<Action> actions = state.get_action_space();
+  if (actions.empty()) fault("RandomPlayer was given a state without legal actions");
+  return actions[uniform_index(rng_, static_cast<std::uint32_t>(actions.size()))];
+}
+
+template Action RandomPlayer::play(const State<1>&);
+template Action RandomPlayer::play(const State<2>&);
+template Action RandomPlayer::play(const State<3>&);
+template Action RandomPlayer::play(const State<4>&);
+
+}  // namespace tornquil

@@ -1,0 +1,74 @@
+// What the binding files share: the native values behind the classes that more than one file
+// hands out or accepts, the conversions between game values and Python objects, and the
+// functions that make each file's classes at module initialisation.
+#pragma once
+
+#include <variant>
+
+#include "game/state_enum.hpp"
+#include "players/native_player.hpp"
+#include "python/py.hpp"
+
+namespace tornquil::py {
+
+// The state object that players written in Python receive: always a copy of a game's state.
+struct PyState {
+  StateEnum state_enum;
+};
+void describe(DebugWriter& writer, const PyState& state);
+
+enum class PyGameResult : std::uint8_t { Won = 0, Lost = 1 };
+
+[[nodiscard]] inline Ref text(std::string_view utf8) {
+  return Ref::checked(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+// The str (and for actions the repr) of a boxed game value: its debug text, which is also its
+// display text.
+template <typename T>
+PyObject* debug_str(PyObject* self) {
+  return guarded([&] { return text(debug_text(value_of<T>(self))); });
+}
+
+// values.cpp: Card, CardSuit and CardValue in the `card` module; Enemy and PlayerId in none.
+void add_card_classes(PyObject* card_module);
+void make_unlisted_value_classes();
+
+// actions.cpp: the six action classes, in the order that conversions try them.
+void add_action_classes(PyObject* actions_module);
+[[nodiscard]] Ref action_to_python(const Action& action);
+// The action an object of one of the six classes stands for; anything else raises the
+// TypeError that lists every class tried.
+[[nodiscard]] Action action_from_python(PyObject* object);
+
+// state.cpp: PyState and GameResult, registered in no module.
+void make_state_classes();
+[[nodiscard]] Ref game_result_to_python(GameResult result);
+
+// players.cpp: the built-in players' classes, and the seats of a game.
+void add_player_classes(PyObject* players_module);
+
+// The bridge behind every built-in player's Python `play`: the player decides on a private copy
+// of the State inside the state object, and the action comes back as a new action object.
+template <Play P>
+[[nodiscard]] Ref play_py(P& player, const Argument& state) {
+  return action_to_python(play_any(player, to_value<PyState>(state).state_enum));
+}
+
+// The method `play(state)` of a built-in player's class, for its method table with
+// METH_VARARGS | METH_KEYWORDS.
+template <Play P>
+PyObject* native_play_method(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
+    return play_py(value_of<P>(self), state);
+  });
+}
+// A seat: a copy of a built-in player, or the Python object itself, asked through its `play`.
+using PyPlayer = std::variant<NativePlayer, Ref>;
+[[nodiscard]] PyPlayer to_py_player(PyObject* object);
+
+// game.cpp: TornquilGame, at the top of the module.
+void add_game_class(PyObject* top_module);
+
+}  // namespace tornquil::py

@@ -1,0 +1,164 @@
+// TornquilGame: plays whole games between a list of seats. The only place where built-in
+// players, Python players and the rules engine meet in one loop.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "python/classes.hpp"
+
+namespace tornquil::py {
+namespace {
+
+struct Game {
+  PyState state;
+  std::vector<PyPlayer> players;  // seat i plays for PlayerId i
+  // Set while playout() runs: the game is then lent to the loop, and every other use of it
+  // (from a Python player's own code, or from another thread while that code runs) is refused.
+  bool playing = false;
+};
+
+class PlayingFlag {
+ public:
+  explicit PlayingFlag(Game& game) : game_(game) { game_.playing = true; }
+  ~PlayingFlag() { game_.playing = false; }
+  PlayingFlag(const PlayingFlag&) = delete;
+  PlayingFlag& operator=(const PlayingFlag&) = delete;
+
+ private:
+  Game& game_;
+};
+
+Game& available_game(PyObject* self) {
+  Game& game = value_of<Game>(self);
+  if (game.playing) raise(PyExc_RuntimeError, "TornquilGame is in use: its playout() is running");
+  return game;
+}
+
+PyObject* new_game(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    const auto [players, seed] =
+        parse_arguments("TornquilGame", std::array{"players", "seed"}, 1, args, kwargs);
+    std::vector<PyPlayer> seats;
+    for_each_item(players, [&](PyObject* player) { seats.push_back(to_py_player(player)); });
+    auto created = StateEnum::create(seats.size(), to_optional_u64(seed));
+    StateEnum* state = std::get_if<StateEnum>(&created);
+    if (state == nullptr) raise(PyExc_ValueError, "Only 1-4 players are allowed");
+    return wrap(Game{PyState{*state}, std::move(seats), false});
+  });
+}
+
+// Looked up afresh on every turn: changes the Python code makes to its player are seen.
+Action ask_python_player(PyObject* player, PyObject* state_object) {
+  const Ref play = Ref::checked(PyObject_GetAttrString(player, "play"));
+  const Ref no_arguments = Ref::checked(PyTuple_New(0));
+  const Ref keywords = Ref::checked(PyDict_New());
+  if (PyDict_SetItemString(keywords.get(), "state", state_object) < 0) raise_already_set();
+  const Ref chosen = Ref::checked(PyObject_Call(play.get(), no_arguments.get(), keywords.get()));
+  return action_from_python(chosen.get());
+}
+
+Action ask_seat(PyPlayer& seat, const StateEnum& state, PyObject* state_object) {
+  if (auto* native = std::get_if<NativePlayer>(&seat)) return play(*native, state);
+  // Our own reference: the call may run any Python code.
+  const Ref player = Ref::borrow(std::get<Ref>(seat).get());
+  return ask_python_player(player.get(), state_object);
+}
+
+void check_legal(const StateEnum& state, const Action& action) {
+  const std::vector<Action> legal = state.get_action_space();
+  if (std::find(legal.begin(), legal.end(), action) != legal.end()) return;
+  raise(PyExc_KeyError, "'" + debug_text(action) + "' is not a legal action. Legal actions are: " +
+                            debug_text(legal));
+}
+
+PyObject* playout(PyObject* self, PyObject*) {
+  return guarded([&] {
+    Game& game = available_game(self);
+    const PlayingFlag flag(game);
+    StateEnum& state = game.state.state_enum;
+    while (true) {
+      PyPlayer& seat = game.players[state.has_turn().index];
+      const Ref state_object = wrap(PyState{state});
+      const Action action = ask_seat(seat, state, state_object.get());
+      check_legal(state, action);
+      if (const std::optional<GameResult> result = state.take_action(action)) {
+        return game_result_to_python(*result);
+      }
+    }
+  });
+}
+
+void write_to_standard_error(const std::string& text) {
+  std::fflush(stderr);
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t count = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      PyErr_SetFromErrno(PyExc_OSError);
+      raise_already_set();
+    }
+    written += static_cast<std::size_t>(count);
+  }
+}
+
+PyObject* print_state(PyObject* self, PyObject*) {
+  return guarded([&] {
+    const Game& game = available_game(self);
+    write_to_standard_error("[src/lib:55] &self.state = " + debug_text(game.state, Layout::Pretty) +
+                            "\n");
+    return none();
+  });
+}
+
+PyObject* reward(PyObject* self, PyObject*) {
+  return guarded([&] {
+    return Ref::checked(PyLong_FromLong(available_game(self).state.state_enum.reward()));
+  });
+}
+
+// The game holds Python players, which may hold the game: the collector must see them.
+int traverse(PyObject* self, visitproc visit, void* arg) {
+  for (const PyPlayer& seat : value_of<Game>(self).players) {
+    if (const Ref* player = std::get_if<Ref>(&seat)) Py_VISIT(player->get());
+  }
+  Py_VISIT(Py_TYPE(self));
+  return 0;
+}
+
+// Breaks a cycle. A cleared seat holds None, so a game that is still used afterwards fails
+// with an ordinary AttributeError rather than touching freed memory.
+int clear(PyObject* self) {
+  for (PyPlayer& seat : value_of<Game>(self).players) {
+    if (Ref* player = std::get_if<Ref>(&seat)) *player = none();
+  }
+  return 0;
+}
+
+PyMethodDef game_methods[] = {
+    {"playout", &playout, METH_NOARGS, nullptr},
+    {"print", &print_state, METH_NOARGS, nullptr},
+    {"reward", &reward, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+void add_game_class(PyObject* top_module) {
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(&new_game)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Game>)},
+      {Py_tp_traverse, reinterpret_cast<void*>(&traverse)},
+      {Py_tp_clear, reinterpret_cast<void*>(&clear)},
+      {Py_tp_methods, game_methods},
+      {0, nullptr},
+  };
+  add_to_module(top_module, "TornquilGame",
+                reinterpret_cast<PyObject*>(make_type<Game>("TornquilGame", slots, Py_TPFLAGS_HAVE_GC)));
+}
+
+}  // namespace tornquil::py

@@ -1,0 +1,111 @@
+// Card, CardSuit and CardValue (the `card` module), Enemy and PlayerId (in no module: Python
+// code meets them only as results).
+#include <array>
+
+#include "game/enemy.hpp"
+#include "python/classes.hpp"
+#include "python/enum_class.hpp"
+
+namespace tornquil::py {
+namespace {
+
+constexpr std::array<const char*, 5> suit_names = {"Spades", "Hearts", "Diamonds", "Clubs", "None"};
+constexpr std::array<const char*, 14> value_names = {
+    "Jester", "Ace", "Two", "Three", "Four", "Five",  "Six",
+    "Seven",  "Eight", "Nine", "Ten", "Jack", "Queen", "King"};
+
+template <typename E, typename Values>
+Ref enum_list(const Values& values) {
+  Ref list = Ref::checked(PyList_New(0));
+  for (const E value : values) {
+    if (PyList_Append(list.get(), wrap(value).get()) < 0) raise_already_set();
+  }
+  return list;
+}
+
+PyObject* all_suits(PyObject*, PyObject*) {
+  return guarded([] { return enum_list<CardSuit>(real_suits); });
+}
+
+PyObject* number_values(PyObject*, PyObject*) {
+  return guarded([] {
+    std::array<CardValue, 10> numbers{};
+    for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<CardValue>(i + 1);
+    return enum_list<CardValue>(numbers);
+  });
+}
+
+PyObject* royal_values(PyObject*, PyObject*) {
+  return guarded([] {
+    return enum_list<CardValue>(std::array{CardValue::King, CardValue::Queen, CardValue::Jack});
+  });
+}
+
+PyMethodDef suit_methods[] = {
+    {"all", &all_suits, METH_NOARGS | METH_STATIC, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyMethodDef value_methods[] = {
+    {"numbers", &number_values, METH_NOARGS | METH_STATIC, nullptr},
+    {"royals", &royal_values, METH_NOARGS | METH_STATIC, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyObject* new_card(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    const auto [suit, value] = parse_arguments("Card", std::array{"suit", "value"}, 2, args, kwargs);
+    return wrap(Card{to_value<CardSuit>(suit), to_value<CardValue>(value)});
+  });
+}
+
+PyObject* compare_cards(PyObject* self, PyObject* other, int op) {
+  return guarded([&] {
+    const Card* other_card = value_if<Card>(other);
+    if (other_card == nullptr) return not_implemented();
+    const bool equal = value_of<Card>(self) == *other_card;
+    if (op == Py_EQ) return boolean(equal);
+    if (op == Py_NE) return boolean(!equal);
+    raise(PyExc_TypeError, "Operation not supported");
+  });
+}
+
+void make_card_type() {
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(&new_card)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Card>)},
+      {Py_tp_str, reinterpret_cast<void*>(&debug_str<Card>)},
+      {Py_tp_richcompare, reinterpret_cast<void*>(&compare_cards)},
+      {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
+      {0, nullptr},
+  };
+  make_type<Card>("Card", slots);
+}
+
+}  // namespace
+
+void add_card_classes(PyObject* card_module) {
+  make_card_type();
+  make_enum_type<CardSuit>("CardSuit", {"CardSuit", suit_names}, suit_methods);
+  make_enum_type<CardValue>("CardValue", {"CardValue", value_names}, value_methods);
+  add_to_module(card_module, "Card", reinterpret_cast<PyObject*>(type_of<Card>));
+  add_to_module(card_module, "CardSuit", reinterpret_cast<PyObject*>(type_of<CardSuit>));
+  add_to_module(card_module, "CardValue", reinterpret_cast<PyObject*>(type_of<CardValue>));
+}
+
+void make_unlisted_value_classes() {
+  PyType_Slot enemy_slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Enemy>)},
+      {Py_tp_str, reinterpret_cast<void*>(&debug_str<Enemy>)},
+      {0, nullptr},
+  };
+  make_type<Enemy>("Enemy", enemy_slots);
+  PyType_Slot player_id_slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<PlayerId>)},
+      {0, nullptr},
+  };
+  make_type<PlayerId>("PlayerId", player_id_slots);
+}
+
+}  // namespace tornquil::py
