@@ -8,12 +8,13 @@
 #include <variant>
 
 #include "players/input_player.hpp"
+#include "players/mcts_player.hpp"
 #include "players/play.hpp"
 #include "players/random_player.hpp"
 
 namespace tornquil {
 
-using NativePlayer = std::variant<RandomPlayer, InputPlayer>;
+using NativePlayer = std::variant<RandomPlayer, InputPlayer, MCTSPlayer>;
 
 [[nodiscard]] inline Action play(NativePlayer& player, const StateEnum& state) {
   return std::visit([&](auto& alternative) { return play_any(alternative, state); }, player);

@@ -45,6 +45,71 @@ PyObject* make_input_player_type() {
   return reinterpret_cast<PyObject*>(make_type<InputPlayer>("InputPlayer", slots));
 }
 
+PyObject* new_mcts_player(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    const auto [playouts, num_threads, use_heuristics, policy_variation] = parse_arguments(
+        "MCTSPlayer", std::array{"playouts", "num_threads", "use_heuristics", "policy_variation"},
+        3, args, kwargs);
+    // Every argument is converted before the player is made, so a bad one makes none.
+    const auto playout_count = to_unsigned<std::uint32_t>(playouts);
+    const auto thread_count = static_cast<std::size_t>(to_u64(num_threads));
+    const bool heuristics = to_exact_bool(use_heuristics);
+    if (policy_variation.absent_or_none()) {
+      return wrap(MCTSPlayer(playout_count, thread_count, heuristics, std::nullopt));
+    }
+    const auto policy = to_unsigned<std::uint8_t>(policy_variation);
+    return wrap(MCTSPlayer(playout_count, thread_count, heuristics, policy));
+  });
+}
+
+Ref ranked_entry(const RankedAction& entry) {
+  Ref action = action_to_python(entry.action);
+  Ref visits = Ref::checked(PyLong_FromUnsignedLongLong(entry.visits));
+  Ref average = Ref::checked(PyFloat_FromDouble(entry.average_reward));
+  return Ref::checked(PyTuple_Pack(3, action.get(), visits.get(), average.get()));
+}
+
+PyObject* mcts_ranked_actions(PyObject* self, PyObject* /*unused*/) {
+  return guarded([&] {
+    const auto& ranking = value_of<MCTSPlayer>(self).ranked_actions();
+    Ref list = Ref::checked(PyList_New(0));
+    if (!ranking) return list;
+    for (const RankedAction& entry : *ranking) {
+      Ref tuple = ranked_entry(entry);
+      if (PyList_Append(list.get(), tuple.get()) < 0) raise_already_set();
+    }
+    return list;
+  });
+}
+
+constexpr char mcts_play_doc[] = "Choose an action based on the given state";
+constexpr char mcts_ranked_actions_doc[] =
+    "List actions with associated stats, sorted by most visits in the MCTS.\n"
+    "The first Action in the list is considered the best move to play, and is\n"
+    "also what `play()` will return.\n"
+    "\n"
+    "Updates on calls to `play()`.\n"
+    "\n"
+    "# Returns\n"
+    "List of tuples in the form `(action, visits, avg_reward)`";
+
+PyMethodDef mcts_player_methods[] = {
+    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&native_play_method<MCTSPlayer>)),
+     METH_VARARGS | METH_KEYWORDS, mcts_play_doc},
+    {"ranked_actions", &mcts_ranked_actions, METH_NOARGS, mcts_ranked_actions_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyObject* make_mcts_player_type() {
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(&new_mcts_player)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<MCTSPlayer>)},
+      {Py_tp_methods, mcts_player_methods},
+      {0, nullptr},
+  };
+  return reinterpret_cast<PyObject*>(make_type<MCTSPlayer>("MCTSPlayer", slots));
+}
+
 // The first built-in player class that `object` is an instance of, tried in the order of the
 // NativePlayer alternatives, gives a copy of its player.
 template <std::size_t... Kinds>
@@ -63,8 +128,7 @@ std::optional<NativePlayer> to_native_player(PyObject* object, std::index_sequen
 void add_player_classes(PyObject* players_module) {
   add_to_module(players_module, "RandomPlayer", make_random_player_type());
   add_to_module(players_module, "InputPlayer", make_input_player_type());
-  // MCTSPlayer is registered here, after InputPlayer: the order of registration is the order of
-  // the module's __all__ (RandomPlayer, InputPlayer, MCTSPlayer).
+  add_to_module(players_module, "MCTSPlayer", make_mcts_player_type());
 }
 
 PyPlayer to_py_player(PyObject* object) {
