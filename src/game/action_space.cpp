@@ -1,6 +1,7 @@
 // The legal actions of a state, in their fixed order. Every consumer (players, the driver's
 // legality check, the search tree and its rollouts) relies on this exact order.
 #include <bit>
+#include <cstring>
 #include <span>
 
 #include "game/state.hpp"
@@ -58,6 +59,74 @@ CardList<Capacity> cards_of_mask(const CardList<From>& cards, std::uint8_t mask)
   return chosen;
 }
 
+// The number of cards in every subset mask. A table, because std::popcount is a library call on
+// the baseline x86-64 that the module is built for.
+constexpr std::array<std::uint8_t, 1U << max_hand_capacity> subset_sizes = [] {
+  std::array<std::uint8_t, 1U << max_hand_capacity> sizes{};
+  for (unsigned mask = 1; mask < sizes.size(); ++mask) {
+    sizes[mask] = static_cast<std::uint8_t>(sizes[mask & (mask - 1)] + 1);
+  }
+  return sizes;
+}();
+
+// Discards are listed by the hundred in the rollouts, so a subset's cards are assembled from two
+// tables of four-card halves instead of card by card. A half's chosen cards are packed from the low
+// end of a word, two bytes a card, which is their order in memory on a little-endian machine;
+// unused slots hold zero, the bytes of Card{}, as an emptied list holds them.
+static_assert(std::endian::native == std::endian::little);
+static_assert(std::bit_cast<std::uint16_t>(Card{}) == 0);
+inline constexpr std::size_t half_hand = max_hand_capacity / 2;
+
+struct HalfSubsets {
+  std::array<std::uint64_t, 1U << half_hand> cards;
+  std::array<std::uint16_t, 1U << half_hand> sums;
+};
+
+// The subsets of the four hand positions from `first`; positions past the hand count as Card{}
+// and are never chosen by a subset of the hand.
+HalfSubsets half_subsets(const Hand& hand, std::size_t first) {
+  HalfSubsets half;
+  half.cards[0] = 0;
+  half.sums[0] = 0;
+  for (unsigned mask = 1; mask < half.cards.size(); ++mask) {
+    const auto last = static_cast<std::size_t>(std::bit_width(mask) - 1);
+    const unsigned without_last = mask ^ (1U << last);
+    const Card card = first + last < hand.size() ? hand[first + last] : Card{};
+    half.cards[mask] = half.cards[without_last] |
+                       (std::uint64_t{std::bit_cast<std::uint16_t>(card)} << (16 * subset_sizes[without_last]));
+    half.sums[mask] = static_cast<std::uint16_t>(half.sums[without_last] + attack_value(card));
+  }
+  return half;
+}
+
+struct HandSubsets {
+  HalfSubsets low;
+  HalfSubsets high;
+
+  explicit HandSubsets(const Hand& hand) : low(half_subsets(hand, 0)), high(half_subsets(hand, half_hand)) {}
+
+  [[nodiscard]] std::uint16_t sum(unsigned mask) const {
+    return static_cast<std::uint16_t>(low.sums[mask & 15U] + high.sums[mask >> half_hand]);
+  }
+  // The chosen cards of the low half, then those of the high half right after them.
+  [[nodiscard]] Hand cards(unsigned mask) const {
+    const std::uint64_t low_cards = low.cards[mask & 15U];
+    const std::uint64_t high_cards = high.cards[mask >> half_hand];
+    const unsigned shift = 16U * subset_sizes[mask & 15U];
+    std::array<std::uint64_t, 2> words{low_cards, 0};
+    if (shift == 64) {
+      words[1] = high_cards;
+    } else {
+      words[0] |= high_cards << shift;
+      if (shift != 0) words[1] = high_cards >> (64 - shift);
+    }
+    // memcpy rather than bit_cast: GCC turns a bit_cast to an array of Card into byte shuffling.
+    std::array<Card, max_hand_capacity> cards;
+    std::memcpy(static_cast<void*>(cards.data()), words.data(), sizeof cards);
+    return Hand(cards, subset_sizes[mask]);
+  }
+};
+
 // An ace pairs with any card but a jester; with another ace only when that ace's suit ranks
 // strictly below its own, so two aces give one combo.
 bool is_partner_of(Card ace, Card card) {
@@ -80,7 +149,7 @@ void append_attack_actions(const Hand& hand, Out& out) {
       if (card.value == value) same_value.push_back(card);
     }
     for (const std::uint8_t mask : subsets_of(same_value.size())) {
-      const int size = std::popcount(mask);
+      const int size = subset_sizes[mask];
       if (size < 2 || size > static_cast<int>(max_combo_size)) continue;
       if (size * attack_values[static_cast<std::uint8_t>(value)] > 10) continue;
       out.push_back(action::Combo{cards_of_mask<max_combo_size>(same_value, mask)});
@@ -91,17 +160,9 @@ void append_attack_actions(const Hand& hand, Out& out) {
 
 template <typename Out>
 void append_discard_actions(const Hand& hand, std::uint8_t discard_amount, Out& out) {
-  // Sums of every subset, each from a smaller one: sum(mask) = sum(mask without its lowest card)
-  // plus that card.
-  std::array<std::uint16_t, 1U << max_hand_capacity> sums;
-  sums[0] = 0;
-  const unsigned subset_count = 1U << hand.size();
-  for (unsigned mask = 1; mask < subset_count; ++mask) {
-    sums[mask] = static_cast<std::uint16_t>(sums[mask & (mask - 1)] +
-                                            attack_value(hand[static_cast<std::size_t>(std::countr_zero(mask))]));
-  }
+  const HandSubsets of_hand(hand);
   for (const std::uint8_t mask : subsets_of(hand.size())) {
-    if (sums[mask] >= discard_amount) out.push_back(action::Discard{cards_of_mask<max_hand_capacity>(hand, mask)});
+    if (of_hand.sum(mask) >= discard_amount) out.push_back(action::Discard{of_hand.cards(mask)});
   }
 }
 

@@ -33,6 +33,13 @@ class StaticVec {
   constexpr StaticVec(std::initializer_list<T> items) {
     for (const T& item : items) push_back(item);
   }
+  // The first `size` of `items`, copied in one go for the hot loops. The slots past `size` are
+  // copied too: give them T{} there, as an emptied list would hold, or equal lists may differ in
+  // their bytes.
+  constexpr StaticVec(const std::array<T, Capacity>& items, std::size_t size) : items_(items) {
+    if (size > Capacity) fault_capacity_exceeded(Capacity);
+    size_ = static_cast<size_type>(size);
+  }
 
   [[nodiscard]] static constexpr std::size_t capacity() { return Capacity; }
   [[nodiscard]] constexpr std::size_t size() const { return size_; }

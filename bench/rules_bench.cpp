@@ -1,0 +1,155 @@
+// Speed of the rules engine as the search's rollouts use it: random games played in place with
+// one reused action buffer, and the action space alone, for every player count. Prints the
+// median of several runs with their spread.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "game/state.hpp"
+
+#ifndef TORNQUIL_BUILD_TYPE
+#define TORNQUIL_BUILD_TYPE "unknown"
+#endif
+
+namespace tornquil {
+namespace {
+
+constexpr int runs = 7;
+constexpr std::size_t steps_per_run = 2'000'000;
+constexpr std::size_t start_states = 64;
+constexpr std::size_t sampled_states = 4096;
+constexpr std::size_t fills_per_run = 4'000'000;
+
+// The kind of cheap generator a rollout owns; the pick is part of what a random step costs.
+class SplitMix64 {
+ public:
+  explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t below(std::size_t n) {
+    return static_cast<std::size_t>(((next() >> 32) * n) >> 32);
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Summary {
+  double median;
+  double low;
+  double high;
+};
+
+Summary summarise(std::vector<double> rates) {
+  std::sort(rates.begin(), rates.end());
+  return {rates[rates.size() / 2], rates.front(), rates.back()};
+}
+
+template <std::size_t N>
+std::vector<State<N>> new_games() {
+  std::vector<State<N>> games;
+  for (std::size_t seed = 0; seed < start_states; ++seed) games.push_back(State<N>::create(seed));
+  return games;
+}
+
+// Random steps per second: each game starts from a copy of a dealt state, as a rollout does.
+template <std::size_t N>
+double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& rng,
+                               std::uint64_t& checksum) {
+  ActionBuffer actions;
+  std::size_t steps = 0;
+  std::size_t game = 0;
+  const Clock::time_point start = Clock::now();
+  while (steps < steps_per_run) {
+    State<N> state = starts[game++ % starts.size()];
+    while (true) {
+      state.fill_action_space(actions);
+      ++steps;
+      const auto result = state.apply_action_in_place(actions[rng.below(actions.size())]);
+      if (result) {
+        checksum += result->score();
+        break;
+      }
+    }
+  }
+  return static_cast<double>(steps) / seconds_since(start);
+}
+
+// States met along random games, to time the action space over a realistic mix of phases.
+template <std::size_t N>
+std::vector<State<N>> sample_states(const std::vector<State<N>>& starts, SplitMix64& rng) {
+  std::vector<State<N>> states;
+  ActionBuffer actions;
+  for (std::size_t game = 0; states.size() < sampled_states; ++game) {
+    State<N> state = starts[game % starts.size()];
+    while (states.size() < sampled_states) {
+      states.push_back(state);
+      state.fill_action_space(actions);
+      if (state.apply_action_in_place(actions[rng.below(actions.size())])) break;
+    }
+  }
+  return states;
+}
+
+template <std::size_t N>
+double fills_per_second(const std::vector<State<N>>& states, std::uint64_t& checksum) {
+  ActionBuffer actions;
+  const Clock::time_point start = Clock::now();
+  for (std::size_t call = 0; call < fills_per_run; ++call) {
+    states[call % states.size()].fill_action_space(actions);
+    checksum += actions.size();
+  }
+  return static_cast<double>(fills_per_run) / seconds_since(start);
+}
+
+template <std::size_t N>
+void bench_player_count(std::uint64_t& checksum) {
+  SplitMix64 rng(0x5eed + N);
+  const std::vector<State<N>> starts = new_games<N>();
+  const std::vector<State<N>> states = sample_states<N>(starts, rng);
+  std::vector<double> step_rates;
+  std::vector<double> fill_rates;
+  for (int run = 0; run < runs; ++run) {
+    step_rates.push_back(random_steps_per_second<N>(starts, rng, checksum));
+    fill_rates.push_back(fills_per_second<N>(states, checksum));
+  }
+  const Summary steps = summarise(step_rates);
+  const Summary fills = summarise(fill_rates);
+  std::printf("%7zu | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s)\n",
+              N, steps.median / 1e6, 1e9 / steps.median, steps.low / 1e6, steps.high / 1e6,
+              fills.median / 1e6, 1e9 / fills.median, fills.low / 1e6, fills.high / 1e6);
+}
+
+}  // namespace
+}  // namespace tornquil
+
+int main() {
+#ifndef NDEBUG
+  std::fprintf(stderr, "rules_bench: refusing to report from a build with assertions (build type %s)\n",
+               TORNQUIL_BUILD_TYPE);
+  return 1;
+#else
+  std::printf("rules_bench, build type %s, median of %d runs (spread min to max)\n", TORNQUIL_BUILD_TYPE,
+              tornquil::runs);
+  std::printf("players | random-game steps                             | fill_action_space calls\n");
+  std::uint64_t checksum = 0;
+  tornquil::bench_player_count<1>(checksum);
+  tornquil::bench_player_count<2>(checksum);
+  tornquil::bench_player_count<3>(checksum);
+  tornquil::bench_player_count<4>(checksum);
+  std::printf("(checksum %llu)\n", static_cast<unsigned long long>(checksum));
+  return 0;
+#endif
+}
