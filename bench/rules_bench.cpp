@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "game/state.hpp"
+#include "game/rollout.hpp"
 
 #ifndef TORNQUIL_BUILD_TYPE
 #define TORNQUIL_BUILD_TYPE "unknown"
@@ -87,6 +87,29 @@ double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& 
   return static_cast<double>(steps) / seconds_since(start);
 }
 
+// The same games as the search's rollouts play them: discards are chosen from subset masks
+// without listing them.
+template <std::size_t N>
+double rollout_steps_per_second(const std::vector<State<N>>& starts, Xoshiro256& rng,
+                                std::uint64_t& checksum) {
+  ActionBuffer actions;
+  std::size_t steps = 0;
+  std::size_t game = 0;
+  const Clock::time_point start = Clock::now();
+  while (steps < steps_per_run) {
+    State<N> state = starts[game++ % starts.size()];
+    while (true) {
+      const std::optional<Action> action = random_action<N, false>(state, actions, rng);
+      ++steps;
+      if (const auto result = state.apply_action_in_place(*action)) {
+        checksum += result->score();
+        break;
+      }
+    }
+  }
+  return static_cast<double>(steps) / seconds_since(start);
+}
+
 // States met along random games, to time the action space over a realistic mix of phases.
 template <std::size_t N>
 std::vector<State<N>> sample_states(const std::vector<State<N>>& starts, SplitMix64& rng) {
@@ -121,14 +144,19 @@ void bench_player_count(std::uint64_t& checksum) {
   const std::vector<State<N>> states = sample_states<N>(starts, rng);
   std::vector<double> step_rates;
   std::vector<double> fill_rates;
+  std::vector<double> rollout_rates;
+  Xoshiro256 rollout_rng(0x5eed + N);
   for (int run = 0; run < runs; ++run) {
     step_rates.push_back(random_steps_per_second<N>(starts, rng, checksum));
+    rollout_rates.push_back(rollout_steps_per_second<N>(starts, rollout_rng, checksum));
     fill_rates.push_back(fills_per_second<N>(states, checksum));
   }
   const Summary steps = summarise(step_rates);
   const Summary fills = summarise(fill_rates);
-  std::printf("%7zu | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s)\n",
+  const Summary rollout = summarise(rollout_rates);
+  std::printf("%7zu | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s)\n",
               N, steps.median / 1e6, 1e9 / steps.median, steps.low / 1e6, steps.high / 1e6,
+              rollout.median / 1e6, 1e9 / rollout.median, rollout.low / 1e6, rollout.high / 1e6,
               fills.median / 1e6, 1e9 / fills.median, fills.low / 1e6, fills.high / 1e6);
 }
 
@@ -143,7 +171,7 @@ int main() {
 #else
   std::printf("rules_bench, build type %s, median of %d runs (spread min to max)\n", TORNQUIL_BUILD_TYPE,
               tornquil::runs);
-  std::printf("players | random-game steps                             | fill_action_space calls\n");
+  std::printf("players | random-game steps, every list built            | random-game steps as rollouts take them          | fill_action_space calls\n");
   std::uint64_t checksum = 0;
   tornquil::bench_player_count<1>(checksum);
   tornquil::bench_player_count<2>(checksum);

@@ -5,10 +5,6 @@
 #include "game/rollout_choice.hpp"
 
 namespace tornquil {
-namespace {
-
-// A uniform choice among the (pruned) legal actions; none when the state has none. Other phases
-// are listed into `actions`, a buffer the caller reuses.
 template <std::size_t N, bool Heuristics>
 std::optional<Action> random_action(const State<N>& state, ActionBuffer& actions, Xoshiro256& rng) {
   if (state.action_type.kind() == ActionType::Kind::Discard) {
@@ -23,8 +19,6 @@ std::optional<Action> random_action(const State<N>& state, ActionBuffer& actions
   if (actions.empty()) return std::nullopt;
   return actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))];
 }
-
-}  // namespace
 
 template <std::size_t N, bool Heuristics>
 GameResult random_rollout(State<N> state) {
@@ -41,12 +35,20 @@ GameResult random_rollout(State<N> state) {
 }
 
 template GameResult random_rollout<1, false>(State<1>);
+template std::optional<Action> random_action<1, false>(const State<1>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<2, false>(State<2>);
+template std::optional<Action> random_action<2, false>(const State<2>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<3, false>(State<3>);
+template std::optional<Action> random_action<3, false>(const State<3>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<4, false>(State<4>);
+template std::optional<Action> random_action<4, false>(const State<4>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<1, true>(State<1>);
+template std::optional<Action> random_action<1, true>(const State<1>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<2, true>(State<2>);
+template std::optional<Action> random_action<2, true>(const State<2>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<3, true>(State<3>);
+template std::optional<Action> random_action<3, true>(const State<3>&, ActionBuffer&, Xoshiro256&);
 template GameResult random_rollout<4, true>(State<4>);
+template std::optional<Action> random_action<4, true>(const State<4>&, ActionBuffer&, Xoshiro256&);
 
 }  // namespace tornquil
