@@ -1,5 +1,6 @@
 // The legal actions of a state, in their fixed order. Every consumer (players, the driver's
 // legality check, the search tree and its rollouts) relies on this exact order.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <span>
@@ -82,16 +83,17 @@ struct HalfSubsets {
   std::array<std::uint16_t, 1U << half_hand> sums;
 };
 
-// The subsets of the four hand positions from `first`; positions past the hand count as Card{}
-// and are never chosen by a subset of the hand.
+// The subsets of the up to four hand positions from `first`. Only the masks over cards the hand
+// holds are filled, and only those are ever asked for.
 HalfSubsets half_subsets(const Hand& hand, std::size_t first) {
   HalfSubsets half;
   half.cards[0] = 0;
   half.sums[0] = 0;
-  for (unsigned mask = 1; mask < half.cards.size(); ++mask) {
+  const std::size_t held = hand.size() > first ? std::min(hand.size() - first, half_hand) : 0;
+  for (unsigned mask = 1; mask < (1U << held); ++mask) {
     const auto last = static_cast<std::size_t>(std::bit_width(mask) - 1);
     const unsigned without_last = mask ^ (1U << last);
-    const Card card = first + last < hand.size() ? hand[first + last] : Card{};
+    const Card card = hand[first + last];
     half.cards[mask] = half.cards[without_last] |
                        (std::uint64_t{std::bit_cast<std::uint16_t>(card)} << (16 * subset_sizes[without_last]));
     half.sums[mask] = static_cast<std::uint16_t>(half.sums[without_last] + attack_value(card));
@@ -135,26 +137,48 @@ bool is_partner_of(Card ace, Card card) {
 }
 
 template <typename Out>
-void append_attack_actions(const Hand& hand, Out& out) {
-  for (const Card card : hand) out.push_back(action::Play{card});
+void append_animal_combos(const Hand& hand, Out& out) {
   for (const Card ace : hand) {
     if (ace.value != CardValue::Ace) continue;
     for (const Card card : hand) {
       if (is_partner_of(ace, card)) out.push_back(action::AnimalCombo{ace, card});
     }
   }
-  for (const CardValue value : {CardValue::Two, CardValue::Three, CardValue::Four, CardValue::Five}) {
-    Hand same_value;
-    for (const Card card : hand) {
-      if (card.value == value) same_value.push_back(card);
-    }
+}
+
+// Only Twos to Fives combine, and only up to a total of ten.
+inline constexpr std::size_t combo_values = 4;
+constexpr std::size_t combo_index(CardValue value) { return static_cast<std::size_t>(value) - 2; }
+constexpr bool combines(CardValue value) { return value >= CardValue::Two && value <= CardValue::Five; }
+
+template <typename Out>
+void append_same_value_combos(const std::array<Hand, combo_values>& by_value, Out& out) {
+  for (std::size_t index = 0; index < combo_values; ++index) {
+    const Hand& same_value = by_value[index];
+    if (same_value.size() < 2) continue;
+    const std::uint16_t value = attack_value(same_value[0]);
     for (const std::uint8_t mask : subsets_of(same_value.size())) {
       const int size = subset_sizes[mask];
       if (size < 2 || size > static_cast<int>(max_combo_size)) continue;
-      if (size * attack_values[static_cast<std::uint8_t>(value)] > 10) continue;
+      if (size * value > 10) continue;
       out.push_back(action::Combo{cards_of_mask<max_combo_size>(same_value, mask)});
     }
   }
+}
+
+// One pass over the hand lists the single plays and sorts out the aces and the cards that
+// combine, so the later groups look only at what can form them.
+template <typename Out>
+void append_attack_actions(const Hand& hand, Out& out) {
+  bool has_ace = false;
+  std::array<Hand, combo_values> by_value;
+  for (const Card card : hand) {
+    out.push_back(action::Play{card});
+    has_ace = has_ace || card.value == CardValue::Ace;
+    if (combines(card.value)) by_value[combo_index(card.value)].push_back(card);
+  }
+  if (has_ace) append_animal_combos(hand, out);
+  append_same_value_combos(by_value, out);
   out.push_back(action::Yield{});
 }
 
