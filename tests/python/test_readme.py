@@ -6,8 +6,8 @@ from conftest import run_python
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 
 
-def example_code():
-    section = README.read_text().split("## Example", 1)[1]
+def example_code(heading="## Example"):
+    section = README.read_text().split(heading + "\n", 1)[1]
     return re.search(r"```python\n(.*?)```", section, re.S).group(1)
 
 
@@ -20,3 +20,11 @@ def test_the_readme_example_plays_a_game():
 def test_the_example_plays_the_same_game_whether_cards_are_coloured_or_not():
     plain = run_python(example_code(), NO_COLOR="1").stdout
     assert run_python(example_code(), CLICOLOR_FORCE="1").stdout == plain
+
+
+def test_the_search_player_example_advises_every_turn_and_ends_the_game():
+    child = run_python(example_code("## The search player"), NO_COLOR="1")
+    assert child.returncode == 0, child.stderr.decode()
+    *advice, last = child.stdout.decode().splitlines()
+    assert advice and all(re.search(r": \d+ of 2000 playouts, [\d.]+ enemies on average$", line) for line in advice)
+    assert re.fullmatch(r"PyGameResult\.(Won|Lost) at level \d+", last)
