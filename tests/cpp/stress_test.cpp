@@ -1,0 +1,84 @@
+// Long runs that find what short tests miss: many games, many threads, a very large tree.
+#include <malloc.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "game/search_adapter.hpp"
+#include "players/mcts_player.hpp"
+#include "search/manager.hpp"
+
+namespace tornquil {
+namespace {
+
+template <std::size_t N>
+void play_random_games(std::uint64_t first_seed, int games) {
+  StdRng choices = StdRng::seed_from_u64(first_seed);
+  for (int game = 0; game < games; ++game) {
+    State<N> state = State<N>::create(first_seed + static_cast<std::uint64_t>(game));
+    for (int step = 0;; ++step) {
+      ASSERT_LT(step, 5000) << "a random game did not end";
+      const auto actions = state.get_action_space();
+      ASSERT_FALSE(actions.empty());
+      for (const Player& player : state.players) ASSERT_LE(player.hand.size(), state.max_hand_size);
+      const Action& chosen = actions[uniform_index(choices, static_cast<std::uint32_t>(actions.size()))];
+      if (state.apply_action_in_place(chosen)) break;
+    }
+  }
+}
+
+TEST(Stress, HundredThousandRandomGamesOverEveryPlayerCountEnd) {
+  play_random_games<1>(1'000'000, 25'000);
+  play_random_games<2>(2'000'000, 25'000);
+  play_random_games<3>(3'000'000, 25'000);
+  play_random_games<4>(4'000'000, 25'000);
+}
+
+TEST(Stress, DecisionsOnEightAndSixteenThreadsCountEveryPlayout) {
+  for (const std::size_t threads : {8U, 16U}) {
+    MCTSPlayer player(20'000, threads, threads == 8, 0);
+    (void)player.play(State<3>::create(threads));
+    std::uint64_t visits = 0;
+    for (const RankedAction& entry : *player.ranked_actions()) visits += entry.visits;
+    EXPECT_EQ(visits, 20'000U) << threads << " threads";
+  }
+}
+
+std::size_t resident_bytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  std::size_t resident = 0;
+  statm >> pages >> resident;
+  return resident * 4096;
+}
+
+TEST(Stress, MillionPlayoutTreeAddsUpAndIsFreedAfterwards) {
+  using Spec = MyMCTS<2, false>;
+  const std::size_t resident_before = resident_bytes();
+  const std::size_t in_use_before = mallinfo2().uordblks;
+  {
+    search::MCTSManager<Spec> mcts(SearchState<2>{State<2>::create(99)}, Spec{}, Spec::Evaluator{},
+                                   MyPolicy::from_number(0), search::EmptyTable{});
+    mcts.playout_n_parallel(1'000'000, 2);
+    std::uint64_t visits = 0;
+    for (const auto& edge : mcts.tree().root_node().moves()) {
+      visits += edge.visits();
+      ASSERT_NE(edge.child(), nullptr);
+      EXPECT_EQ(edge.visits(), edge.child()->stats().visits());
+      EXPECT_EQ(edge.sum_rewards(), edge.child()->stats().sum_evaluations());
+    }
+    EXPECT_EQ(visits, 1'000'000U);
+    EXPECT_GT(resident_bytes(), resident_before + (256U << 20)) << "the tree should be large";
+  }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // The sanitizers keep their own heaps, which neither figure describes.
+  EXPECT_LE(mallinfo2().uordblks, in_use_before + (1U << 20));
+  malloc_trim(0);
+  EXPECT_LT(resident_bytes(), resident_before + (64U << 20));
+#endif
+}
+
+}  // namespace
+}  // namespace tornquil
