@@ -64,10 +64,10 @@ std::vector<State<N>> new_games() {
   return games;
 }
 
-// Random steps per second: each game starts from a copy of a dealt state, as a rollout does.
-template <std::size_t N>
-double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& rng,
-                               std::uint64_t& checksum) {
+// Random steps per second: each game starts from a copy of a dealt state, as a rollout does, and
+// `choose` picks every action.
+template <std::size_t N, typename Choose>
+double steps_per_second(const std::vector<State<N>>& starts, std::uint64_t& checksum, Choose&& choose) {
   ActionBuffer actions;
   std::size_t steps = 0;
   std::size_t game = 0;
@@ -75,10 +75,8 @@ double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& 
   while (steps < steps_per_run) {
     State<N> state = starts[game++ % starts.size()];
     while (true) {
-      state.fill_action_space(actions);
       ++steps;
-      const auto result = state.apply_action_in_place(actions[rng.below(actions.size())]);
-      if (result) {
+      if (const auto result = state.apply_action_in_place(choose(state, actions))) {
         checksum += result->score();
         break;
       }
@@ -87,27 +85,24 @@ double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& 
   return static_cast<double>(steps) / seconds_since(start);
 }
 
+// Every action list built in full, and a pick from it.
+template <std::size_t N>
+double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& rng,
+                               std::uint64_t& checksum) {
+  return steps_per_second(starts, checksum, [&](const State<N>& state, ActionBuffer& actions) {
+    state.fill_action_space(actions);
+    return actions[rng.below(actions.size())];
+  });
+}
+
 // The same games as the search's rollouts play them: discards are chosen from subset masks
 // without listing them.
 template <std::size_t N>
 double rollout_steps_per_second(const std::vector<State<N>>& starts, Xoshiro256& rng,
                                 std::uint64_t& checksum) {
-  ActionBuffer actions;
-  std::size_t steps = 0;
-  std::size_t game = 0;
-  const Clock::time_point start = Clock::now();
-  while (steps < steps_per_run) {
-    State<N> state = starts[game++ % starts.size()];
-    while (true) {
-      const std::optional<Action> action = random_action<N, false>(state, actions, rng);
-      ++steps;
-      if (const auto result = state.apply_action_in_place(*action)) {
-        checksum += result->score();
-        break;
-      }
-    }
-  }
-  return static_cast<double>(steps) / seconds_since(start);
+  return steps_per_second(starts, checksum, [&](const State<N>& state, ActionBuffer& actions) {
+    return *random_action<N, false>(state, actions, rng);
+  });
 }
 
 // States met along random games, to time the action space over a realistic mix of phases.

@@ -57,7 +57,7 @@ std::size_t resident_bytes() {
 TEST(Stress, MillionPlayoutTreeAddsUpAndIsFreedAfterwards) {
   using Spec = MyMCTS<2, false>;
   const std::size_t resident_before = resident_bytes();
-  const std::size_t in_use_before = mallinfo2().uordblks;
+  [[maybe_unused]] const std::size_t in_use_before = mallinfo2().uordblks;
   {
     search::MCTSManager<Spec> mcts(SearchState<2>{State<2>::create(99)}, Spec{}, Spec::Evaluator{},
                                    MyPolicy::from_number(0), search::EmptyTable{});
