@@ -65,14 +65,8 @@ void report_rollouts() {
 }
 
 template <bool Heuristics>
-using TwoPlayerSearch = search::MCTSManager<MyMCTS<2, Heuristics>>;
-
-template <bool Heuristics>
 void search_once(std::uint32_t playouts, std::size_t threads) {
-  using Spec = MyMCTS<2, Heuristics>;
-  TwoPlayerSearch<Heuristics> mcts(SearchState<2>{State<2>::create(1)}, Spec{},
-                                   typename Spec::Evaluator{}, MyPolicy::from_number(0),
-                                   search::EmptyTable{});
+  auto mcts = new_game_search<2, Heuristics>(State<2>::create(1), MyPolicy::from_number(0));
   mcts.playout_n_parallel(playouts, threads);
 }
 
@@ -85,10 +79,8 @@ Summary report_search(std::uint32_t playouts, std::size_t threads) {
 }
 
 void report_tree_memory() {
-  using Spec = MyMCTS<2, false>;
   const std::size_t before = mallinfo2().uordblks;
-  search::MCTSManager<Spec> mcts(SearchState<2>{State<2>::create(1)}, Spec{}, Spec::Evaluator{},
-                                 MyPolicy::from_number(0), search::EmptyTable{});
+  auto mcts = new_game_search<2, false>(State<2>::create(1), MyPolicy::from_number(0));
   mcts.playout_n_parallel(100'000, 2);
   const std::size_t after = mallinfo2().uordblks;
   std::printf("| tree of 100,000 playouts: %.1f MiB for %zu nodes (%.0f bytes a node) |\n",

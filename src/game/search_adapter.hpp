@@ -16,6 +16,7 @@
 #include "game/policy.hpp"
 #include "game/rollout.hpp"
 #include "game/state.hpp"
+#include "search/manager.hpp"
 #include "search/mcts.hpp"
 #include "search/search_tree.hpp"
 
@@ -88,5 +89,16 @@ struct MyMCTS : search::DefaultHooks {
 
   [[noreturn]] static void fault(const std::string& message) { tornquil::fault(message); }
 };
+
+template <std::size_t N, bool Heuristics>
+using GameSearch = search::MCTSManager<MyMCTS<N, Heuristics>>;
+
+// A search of the game from `state`, which builds its tree and evaluates the root at once.
+template <std::size_t N, bool Heuristics>
+[[nodiscard]] GameSearch<N, Heuristics> new_game_search(const State<N>& state, MyPolicy policy) {
+  return GameSearch<N, Heuristics>(SearchState<N>{state}, MyMCTS<N, Heuristics>{},
+                                   MyEvaluator<N, Heuristics>{}, std::move(policy),
+                                   search::EmptyTable{});
+}
 
 }  // namespace tornquil

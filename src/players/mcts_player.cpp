@@ -4,7 +4,6 @@
 #include <span>
 
 #include "game/search_adapter.hpp"
-#include "search/manager.hpp"
 
 namespace tornquil {
 namespace {
@@ -36,10 +35,7 @@ RankedAction ranked(const Edge& edge) {
 
 template <std::size_t N, bool Heuristics>
 Action MCTSPlayer::play_generic(const State<N>& state) {
-  using Spec = MyMCTS<N, Heuristics>;
-  MyPolicy policy = MyPolicy::from_number(policy_variation_);
-  search::MCTSManager<Spec> mcts(SearchState<N>{state}, Spec{}, typename Spec::Evaluator{},
-                                 std::move(policy), search::EmptyTable{});
+  auto mcts = new_game_search<N, Heuristics>(state, MyPolicy::from_number(policy_variation_));
   mcts.playout_n_parallel(playouts_, num_threads_);
 
   std::vector<RankedAction> ranking;

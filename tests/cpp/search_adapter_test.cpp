@@ -14,13 +14,9 @@ using testing::club;
 using testing::diamond;
 using testing::spade;
 
-template <std::size_t N, bool Heuristics = false>
-using Manager = search::MCTSManager<MyMCTS<N, Heuristics>>;
-
 template <std::size_t N>
-Manager<N> manager_for(const State<N>& state) {
-  return Manager<N>(SearchState<N>{state}, MyMCTS<N, false>{}, MyEvaluator<N, false>{},
-                    MyPolicy::from_number(0), search::EmptyTable{});
+GameSearch<N, false> manager_for(const State<N>& state) {
+  return new_game_search<N, false>(state, MyPolicy::from_number(0));
 }
 
 // Every enemy defeated: the next card play wins.

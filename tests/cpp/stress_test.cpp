@@ -55,12 +55,10 @@ std::size_t resident_bytes() {
 }
 
 TEST(Stress, MillionPlayoutTreeAddsUpAndIsFreedAfterwards) {
-  using Spec = MyMCTS<2, false>;
   const std::size_t resident_before = resident_bytes();
   [[maybe_unused]] const std::size_t in_use_before = mallinfo2().uordblks;
   {
-    search::MCTSManager<Spec> mcts(SearchState<2>{State<2>::create(99)}, Spec{}, Spec::Evaluator{},
-                                   MyPolicy::from_number(0), search::EmptyTable{});
+    auto mcts = new_game_search<2, false>(State<2>::create(99), MyPolicy::from_number(0));
     mcts.playout_n_parallel(1'000'000, 2);
     std::uint64_t visits = 0;
     for (const auto& edge : mcts.tree().root_node().moves()) {
