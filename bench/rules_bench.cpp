@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "game/rollout.hpp"
+#include "game_search/rollout.hpp"
 
 #ifndef TORNQUIL_BUILD_TYPE
 #define TORNQUIL_BUILD_TYPE "unknown"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "game/rollout.hpp"
-#include "game/search_adapter.hpp"
+#include "game_search/rollout.hpp"
+#include "game_search/search_settings.hpp"
 #include "search/manager.hpp"
 
 #ifndef NDEBUG
@@ -66,7 +66,7 @@ void report_rollouts() {
 
 template <bool Heuristics>
 void search_once(std::uint32_t playouts, std::size_t threads) {
-  auto mcts = new_game_search<2, Heuristics>(State<2>::create(1), MyPolicy::from_number(0));
+  auto mcts = new_game_search<2, Heuristics>(State<2>::create(1), policy_from_number(0));
   mcts.playout_n_parallel(playouts, threads);
 }
 
@@ -80,7 +80,7 @@ Summary report_search(std::uint32_t playouts, std::size_t threads) {
 
 void report_tree_memory() {
   const std::size_t before = mallinfo2().uordblks;
-  auto mcts = new_game_search<2, false>(State<2>::create(1), MyPolicy::from_number(0));
+  auto mcts = new_game_search<2, false>(State<2>::create(1), policy_from_number(0));
   mcts.playout_n_parallel(100'000, 2);
   const std::size_t after = mallinfo2().uordblks;
   std::printf("| tree of 100,000 playouts: %.1f MiB for %zu nodes (%.0f bytes a node) |\n",

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace tornquil {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <span>
 
-#include "game/search_adapter.hpp"
+#include "game_search/search_settings.hpp"
 
 namespace tornquil {
 namespace {
@@ -35,7 +35,7 @@ RankedAction ranked(const Edge& edge) {
 
 template <std::size_t N, bool Heuristics>
 Action MCTSPlayer::play_generic(const State<N>& state) {
-  auto mcts = new_game_search<N, Heuristics>(state, MyPolicy::from_number(policy_variation_));
+  auto mcts = new_game_search<N, Heuristics>(state, policy_from_number(policy_variation_));
   mcts.playout_n_parallel(playouts_, num_threads_);
 
   std::vector<RankedAction> ranking;

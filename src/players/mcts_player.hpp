@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 
 namespace tornquil {
 

@@ -5,8 +5,8 @@
 
 #include <concepts>
 
-#include "game/state.hpp"
-#include "game/state_enum.hpp"
+#include "rules/state.hpp"
+#include "rules/state_enum.hpp"
 
 namespace tornquil {
 

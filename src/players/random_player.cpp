@@ -1,6 +1,6 @@
 #include "players/random_player.hpp"
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace tornquil {
 namespace {

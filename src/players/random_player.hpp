@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "game/rng.hpp"
+#include "rules/rng.hpp"
 #include "players/play.hpp"
 
 namespace tornquil {

@@ -5,7 +5,7 @@
 
 #include <variant>
 
-#include "game/state_enum.hpp"
+#include "rules/state_enum.hpp"
 #include "players/native_player.hpp"
 #include "python/py.hpp"
 

@@ -4,7 +4,7 @@
 #include <deque>
 #include <exception>
 
-#include "error.hpp"
+#include "base/error.hpp"
 
 namespace tornquil::py {
 namespace {

@@ -2,7 +2,7 @@
 // code meets them only as results).
 #include <array>
 
-#include "game/enemy.hpp"
+#include "rules/enemy.hpp"
 #include "python/classes.hpp"
 #include "python/enum_class.hpp"
 

@@ -1,4 +1,4 @@
-#include "game/card.hpp"
+#include "rules/card.hpp"
 
 #include <gtest/gtest.h>
 

@@ -12,13 +12,16 @@
 #include <thread>
 #include <vector>
 
-#include "error.hpp"
-#include "game/policy.hpp"
+#include "base/error.hpp"
+#include "search/tree_policy.hpp"
 #include "search/manager.hpp"
 #include "search/mcts.hpp"
 #include "search/search_tree.hpp"
 
 namespace tornquil::counting {
+
+using search::MyPolicy;
+using search::UCTBase;
 
 inline constexpr std::uint32_t endless = std::numeric_limits<std::uint32_t>::max();
 

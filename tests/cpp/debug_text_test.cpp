@@ -1,4 +1,4 @@
-#include "game/debug_text.hpp"
+#include "rules/debug_text.hpp"
 
 #include <gtest/gtest.h>
 #include <pty.h>

@@ -1,4 +1,4 @@
-#include "game/enemy.hpp"
+#include "rules/enemy.hpp"
 
 #include <gtest/gtest.h>
 

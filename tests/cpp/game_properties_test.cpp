@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 #include "state_builder.hpp"
 
 namespace tornquil {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "players/input_player.hpp"
 
 namespace tornquil {

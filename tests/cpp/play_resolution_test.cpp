@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 #include "state_builder.hpp"
 
 namespace tornquil {

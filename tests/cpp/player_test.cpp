@@ -1,4 +1,4 @@
-#include "game/player.hpp"
+#include "rules/player.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "game/policy.hpp"
+#include "search/tree_policy.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,13 @@
 #include <string>
 
 #include "counting_game.hpp"
-#include "error.hpp"
+#include "base/error.hpp"
+#include "game_search/policy_choice.hpp"
 
 namespace tornquil {
 namespace {
+
+using namespace tornquil::search;
 
 struct FakeEdge {
   std::uint64_t visit_count;
@@ -74,14 +77,14 @@ TEST(PolicyRng, TiesAreBrokenUniformly) {
 TEST(MyPolicy, TwoUnvisitedChildrenOfANewGeneratorGiveTheFirst) {
   PolicyRng rng;
   const std::array<FakeEdge, 2> edges{FakeEdge{0, 0}, FakeEdge{0, 0}};
-  EXPECT_EQ(chosen_index(MyPolicy::from_number(std::nullopt), edges, rng), 0U);
+  EXPECT_EQ(chosen_index(policy_from_number(std::nullopt), edges, rng), 0U);
 }
 
 TEST(MyPolicy, UnvisitedChildIsAlwaysChosenAmongVisitedOnes) {
   PolicyRng rng;
   const std::array<FakeEdge, 3> edges{FakeEdge{10, 120}, FakeEdge{0, 0}, FakeEdge{1, 12}};
   for (const std::uint8_t number : {0, 3, 4}) {
-    const MyPolicy policy = MyPolicy::from_number(number);
+    const MyPolicy policy = policy_from_number(number);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(chosen_index(policy, edges, rng), 1U);
   }
 }
@@ -90,7 +93,7 @@ TEST(MyPolicy, OneChildIsReturnedWithoutDrawingANumber) {
   PolicyRng rng;
   const std::array<FakeEdge, 1> edges{FakeEdge{3, 6}};
   for (const std::uint8_t number : {0, 3, 4}) {
-    EXPECT_EQ(chosen_index(MyPolicy::from_number(number), edges, rng), 0U);
+    EXPECT_EQ(chosen_index(policy_from_number(number), edges, rng), 0U);
   }
   EXPECT_EQ(rng.next_u32(), 2061U);
 }
@@ -103,7 +106,7 @@ TEST(MyPolicy, UCTBaseKeysOfTheWorkedExample) {
 
   PolicyRng rng;
   const std::array<FakeEdge, 2> edges{FakeEdge{10, 60}, FakeEdge{10, 30}};
-  EXPECT_EQ(chosen_index(MyPolicy::from_number(0), edges, rng), 0U);
+  EXPECT_EQ(chosen_index(policy_from_number(0), edges, rng), 0U);
   EXPECT_EQ(rng.next_u32(), 2061U);
 }
 
@@ -122,7 +125,7 @@ TEST(MyPolicy, VariationKeysFollowTheirFormulas) {
 TEST(MyPolicy, EqualVisitedChildrenAreChosenUniformly) {
   PolicyRng rng;
   const std::array<FakeEdge, 3> edges{FakeEdge{5, 20}, FakeEdge{5, 20}, FakeEdge{5, 20}};
-  const MyPolicy policy = MyPolicy::from_number(4);
+  const MyPolicy policy = policy_from_number(4);
   std::array<int, 3> counts{};
   constexpr int draws = 30000;
   for (int i = 0; i < draws; ++i) ++counts[chosen_index(policy, edges, rng)];
@@ -130,19 +133,19 @@ TEST(MyPolicy, EqualVisitedChildrenAreChosenUniformly) {
 }
 
 TEST(MyPolicy, NumbersChooseTheirVariantsWithTheGameConstants) {
-  EXPECT_EQ(std::get<UCTBase>(MyPolicy::from_number(std::nullopt).variant()).exploration_constant,
+  EXPECT_EQ(std::get<UCTBase>(policy_from_number(std::nullopt).variant()).exploration_constant,
             12.0);
-  EXPECT_EQ(std::get<UCTBase>(MyPolicy::from_number(0).variant()).exploration_constant, 12.0);
-  const auto variation3 = std::get<UCTVariation3>(MyPolicy::from_number(3).variant());
+  EXPECT_EQ(std::get<UCTBase>(policy_from_number(0).variant()).exploration_constant, 12.0);
+  const auto variation3 = std::get<UCTVariation3>(policy_from_number(3).variant());
   EXPECT_EQ(variation3.max_score, 12.0);
   EXPECT_EQ(variation3.delta, 0.001);
-  EXPECT_EQ(std::get<UCTVariation4>(MyPolicy::from_number(4).variant()).max_score, 12.0);
+  EXPECT_EQ(std::get<UCTVariation4>(policy_from_number(4).variant()).max_score, 12.0);
 }
 
 TEST(MyPolicy, NumberOutsideTheTableFaultsWithTheNumber) {
   for (const int number : {1, 2, 5, 7, 255}) {
     try {
-      (void)MyPolicy::from_number(static_cast<std::uint8_t>(number));
+      (void)policy_from_number(static_cast<std::uint8_t>(number));
       FAIL() << "no fault for " << number;
     } catch (const InternalFault& fault) {
       EXPECT_EQ(std::string(fault.what()),
@@ -153,7 +156,7 @@ TEST(MyPolicy, NumberOutsideTheTableFaultsWithTheNumber) {
 
 TEST(MyPolicy, SearchVisitsEveryRootEdgeBeforeRevisitingOne) {
   counting::EvaluationLog log;
-  counting::Tree tree(counting::game(5), counting::CountingSpec{}, MyPolicy::from_number(3),
+  counting::Tree tree(counting::game(5), counting::CountingSpec{}, policy_from_number(3),
                       counting::CountingEvaluator{&log}, search::EmptyTable{});
   search::ThreadData<counting::CountingSpec> tld;
   for (int i = 0; i < 5; ++i) tree.playout(tld);

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "error.hpp"
+#include "base/error.hpp"
 #include "players/native_player.hpp"
 #include "players/random_player.hpp"
 

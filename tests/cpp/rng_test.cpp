@@ -1,4 +1,4 @@
-#include "game/rng.hpp"
+#include "rules/rng.hpp"
 
 #include <gtest/gtest.h>
 

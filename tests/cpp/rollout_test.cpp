@@ -2,9 +2,9 @@
 
 #include <set>
 
-#include "game/pruning.hpp"
-#include "game/rollout.hpp"
-#include "game/rollout_choice.hpp"
+#include "game_search/pruning.hpp"
+#include "game_search/rollout.hpp"
+#include "game_search/rollout_choice.hpp"
 #include "test_helpers.hpp"
 
 namespace tornquil {

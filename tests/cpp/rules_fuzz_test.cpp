@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 
 namespace tornquil {
 namespace {

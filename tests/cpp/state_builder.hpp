@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 
 namespace tornquil::testing {
 

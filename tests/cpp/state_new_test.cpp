@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 #include "seed_7_states.hpp"
 
 namespace tornquil {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "game/search_adapter.hpp"
+#include "game_search/search_settings.hpp"
 #include "players/mcts_player.hpp"
 #include "search/manager.hpp"
 
@@ -58,7 +58,7 @@ TEST(Stress, MillionPlayoutTreeAddsUpAndIsFreedAfterwards) {
   const std::size_t resident_before = resident_bytes();
   [[maybe_unused]] const std::size_t in_use_before = mallinfo2().uordblks;
   {
-    auto mcts = new_game_search<2, false>(State<2>::create(99), MyPolicy::from_number(0));
+    auto mcts = new_game_search<2, false>(State<2>::create(99), policy_from_number(0));
     mcts.playout_n_parallel(1'000'000, 2);
     std::uint64_t visits = 0;
     for (const auto& edge : mcts.tree().root_node().moves()) {

@@ -1,4 +1,4 @@
-#include "game/table.hpp"
+#include "rules/table.hpp"
 
 #include <gtest/gtest.h>
 

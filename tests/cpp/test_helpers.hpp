@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "error.hpp"
-#include "game/card.hpp"
-#include "game/debug_text.hpp"
+#include "base/error.hpp"
+#include "rules/card.hpp"
+#include "rules/debug_text.hpp"
 
 namespace tornquil::testing {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "game/state.hpp"
+#include "rules/state.hpp"
 #include "state_builder.hpp"
 
 namespace tornquil {

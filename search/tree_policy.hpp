@@ -1,0 +1,203 @@
+// The tree policy: three upper-confidence-bound variants that take an unvisited child first and
+// otherwise the child with the best mean reward plus exploration bonus, with ties broken by
+// PolicyRng, a small generator with a fixed seed that every search thread owns. It knows nothing
+// of any game but the largest reward a playout can bring back, which scales the exploration.
+//
+// Concurrency: a MyPolicy is immutable and shared by all search threads; choose_child only reads
+// the edges' counters and changes nothing but the calling thread's own PolicyRng.
+#pragma once
+
+#include <cmath>
+#include <cstdlib>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <variant>
+
+#include "search/mcts.hpp"
+#include "search/search_tree.hpp"
+
+namespace tornquil::search {
+
+// xorshift128, seeded alike on every thread so that tie-breaks are reproducible.
+class PolicyRng {
+ public:
+  [[nodiscard]] std::uint32_t next_u32() {
+    const std::uint32_t t = x_ ^ (x_ << 11);
+    x_ = y_;
+    y_ = z_;
+    z_ = w_;
+    w_ = w_ ^ (w_ >> 19) ^ t ^ (t >> 8);
+    return w_;
+  }
+
+  // Uniform in [0, n) for n of at least 2, by rejecting the incomplete top zone and taking the
+  // remainder. Unlike the multiply-and-shift draw of the other generators, the tie-break numbers
+  // are fixed by this modulo form.
+  [[nodiscard]] std::uint32_t uniform_below(std::uint32_t n) {
+    constexpr std::uint32_t all = std::numeric_limits<std::uint32_t>::max();
+    const std::uint32_t zone = all - all % n;
+    for (;;) {
+      const std::uint32_t value = next_u32();
+      if (value < zone) return value % n;
+    }
+  }
+
+  // The element with the greatest key; a tie keeps each of the tied elements with equal
+  // probability, and only a second or later tie draws a number. Null for no elements; a key that
+  // is not a number is never chosen.
+  template <typename T, typename Key>
+  [[nodiscard]] T* select_by_key(std::span<T> elements, Key&& key) {
+    double best = -std::numeric_limits<double>::infinity();
+    T* choice = nullptr;
+    std::uint32_t ties = 0;
+    for (T& element : elements) {
+      const double k = key(element);
+      if (k > best) {
+        choice = &element;
+        best = k;
+        ties = 1;
+      } else if (k == best) {
+        ++ties;
+        if (ties == 1 || uniform_below(ties) == 0) choice = &element;
+      }
+    }
+    return choice;
+  }
+
+ private:
+  std::uint32_t x_ = 1;
+  std::uint32_t y_ = 2;
+  std::uint32_t z_ = 3;
+  std::uint32_t w_ = 4;
+};
+
+// The per-selection key functions: each variant's key_for takes the logarithms of N_i (the
+// children's visits plus one) once, and the result values one child in a few operations.
+namespace uct {
+
+[[nodiscard]] inline double mean(std::uint64_t visits, std::int64_t sum_rewards) {
+  return static_cast<double>(sum_rewards) / static_cast<double>(visits);
+}
+
+struct BaseKey {
+  double exploration_constant;
+  double two_log_total;
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    const double n = static_cast<double>(visits);
+    return mean(visits, sum_rewards) + exploration_constant * std::sqrt(two_log_total / n);
+  }
+};
+
+struct Variation3Key {
+  double max_score;
+  double delta;
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    const double n = static_cast<double>(visits);
+    const double numerator = (1.0 + 1.0 / n) * std::log(std::sqrt(n + 1.0) / delta);
+    return mean(visits, sum_rewards) + max_score * std::sqrt(numerator / (2.0 * n));
+  }
+};
+
+struct Variation4Key {
+  double max_score;
+  double numerator;
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    const double n = static_cast<double>(visits);
+    return mean(visits, sum_rewards) + max_score * std::sqrt(numerator / (2.0 * n));
+  }
+};
+
+}  // namespace uct
+
+struct UCTBase {
+  double exploration_constant;
+  [[nodiscard]] uct::BaseKey key_for(double total_visits) const {
+    return {exploration_constant, 2.0 * std::log(total_visits)};
+  }
+};
+
+struct UCTVariation3 {
+  double max_score;
+  double delta;
+  // Its bonus shrinks with the child's own visits only.
+  [[nodiscard]] uct::Variation3Key key_for(double /*total_visits*/) const {
+    return {max_score, delta};
+  }
+};
+
+struct UCTVariation4 {
+  double max_score;
+  [[nodiscard]] uct::Variation4Key key_for(double total_visits) const {
+    const double log_total = std::log(total_visits);
+    return {max_score, log_total + 3.0 * std::log(1.0 + log_total)};
+  }
+};
+
+class MyPolicy {
+ public:
+  using MoveEvaluation = Empty;
+  using ThreadData = PolicyRng;
+  using Variant = std::variant<UCTBase, UCTVariation3, UCTVariation4>;
+
+  explicit MyPolicy(Variant variant) : variant_(variant) {}
+
+  // The policy a search player names by number: absent or 0, 3 and 4, with `max_score` the
+  // largest reward a playout can bring back. Any other number names none, and `refuse`, which
+  // must not return, is called with it.
+  template <typename Refuse>
+  [[nodiscard]] static MyPolicy from_number(std::optional<std::uint8_t> policy_variation,
+                                            double max_score, Refuse&& refuse) {
+    switch (policy_variation.value_or(0)) {
+      case 0:
+        return MyPolicy(UCTBase{max_score});
+      case 3:
+        return MyPolicy(UCTVariation3{max_score, 0.001});
+      case 4:
+        return MyPolicy(UCTVariation4{max_score});
+      default:
+        refuse(*policy_variation);
+        std::abort();  // refuse does not return
+    }
+  }
+
+  [[nodiscard]] const Variant& variant() const { return variant_; }
+
+  template <typename Spec>
+  [[nodiscard]] const MoveInfo<Spec>* choose_child(
+      std::span<const MoveInfo<Spec>> moves, SearchHandle<Spec>& handle) const {
+    return select_edge(moves, handle.thread_data().policy_data);
+  }
+
+  template <typename Spec>
+  void validate_evaluations(const MoveEvaluations<Spec>& /*evaluations*/) const {}
+
+  // Works on anything with visits() and sum_rewards(), in the order given.
+  template <typename Edge>
+  [[nodiscard]] const Edge* select_edge(std::span<const Edge> edges, PolicyRng& rng) const {
+    const double total_visits = static_cast<double>(sum_of_visits(edges)) + 1.0;
+    return std::visit(
+        [&](const auto& variant) {
+          const auto key = variant.key_for(total_visits);
+          return rng.select_by_key(edges, [&key](const Edge& edge) {
+            const std::uint64_t visits = edge.visits();
+            if (visits == 0) return std::numeric_limits<double>::infinity();
+            return key(visits, edge.sum_rewards());
+          });
+        },
+        variant_);
+  }
+
+ private:
+  template <typename Edge>
+  [[nodiscard]] static std::uint64_t sum_of_visits(std::span<const Edge> edges) {
+    std::uint64_t total = 0;
+    for (const Edge& edge : edges) total += edge.visits();
+    return total;
+  }
+
+  Variant variant_;
+};
+
+}  // namespace tornquil::search

@@ -1,0 +1,43 @@
+// MyMCTS<N, Heuristics>: the game's search settings, which bind the generic engine to the game's
+// state, evaluator and tree policy; and the one way the players, benchmarks and tests build a
+// search of the game.
+#pragma once
+
+#include <string>
+
+#include "base/error.hpp"
+#include "game_search/evaluator.hpp"
+#include "game_search/policy_choice.hpp"
+#include "game_search/search_state.hpp"
+#include "search/manager.hpp"
+#include "search/mcts.hpp"
+#include "search/search_tree.hpp"
+
+namespace tornquil {
+
+template <std::size_t N, bool Heuristics>
+struct MyMCTS : search::DefaultHooks {
+  using State = SearchState<N>;
+  using Move = Action;
+  using Player = tornquil::Player;
+  using Evaluator = MyEvaluator<N, Heuristics>;
+  using TreePolicy = MyPolicy;
+  using TranspositionTable = search::EmptyTable;
+  using NodeData = search::Empty;
+  using ExtraThreadData = search::Empty;
+
+  [[noreturn]] static void fault(const std::string& message) { tornquil::fault(message); }
+};
+
+template <std::size_t N, bool Heuristics>
+using GameSearch = search::MCTSManager<MyMCTS<N, Heuristics>>;
+
+// A search of the game from `state`, which builds its tree and evaluates the root at once.
+template <std::size_t N, bool Heuristics>
+[[nodiscard]] GameSearch<N, Heuristics> new_game_search(const State<N>& state, MyPolicy policy) {
+  return GameSearch<N, Heuristics>(SearchState<N>{state}, MyMCTS<N, Heuristics>{},
+                                   MyEvaluator<N, Heuristics>{}, std::move(policy),
+                                   search::EmptyTable{});
+}
+
+}  // namespace tornquil

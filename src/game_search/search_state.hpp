@@ -1,0 +1,36 @@
+// The game's state as the search engine walks it: a State<N> whose move that ends the game
+// records the result in has_ended instead of leaving the state behind.
+//
+// A state whose move ended the game offers no moves and is valued by its recorded result, so the
+// engine stops there and never credits one move with the rollout of another.
+#pragma once
+
+#include <vector>
+
+#include "rules/state.hpp"
+
+namespace tornquil {
+
+template <std::size_t N>
+struct SearchState {
+  State<N> state;
+
+  [[nodiscard]] Player current_player() const { return state.current_player(); }
+
+  [[nodiscard]] std::vector<Action> available_moves() const {
+    if (state.has_ended) return {};
+    return state.get_action_space();
+  }
+
+  // When the move ends the game, the state keeps its contents from before the move and records
+  // the result.
+  void make_move(const Action& move) {
+    const State<N> before = state;
+    if (const auto result = state.apply_action_in_place(move)) {
+      state = before;
+      state.has_ended = result;
+    }
+  }
+};
+
+}  // namespace tornquil

@@ -1,0 +1,98 @@
+#include "rules/debug_text.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tornquil {
+namespace {
+
+bool decide_colouring() {
+  if (const char* force = std::getenv("CLICOLOR_FORCE"); force && std::strcmp(force, "0") != 0) {
+    return true;
+  }
+  if (std::getenv("NO_COLOR") != nullptr) return false;
+  if (const char* clicolor = std::getenv("CLICOLOR"); clicolor && std::strcmp(clicolor, "0") == 0) {
+    return false;
+  }
+  return isatty(STDOUT_FILENO) == 1;
+}
+
+}  // namespace
+
+bool colouring_enabled() {
+  static const bool enabled = decide_colouring();
+  return enabled;
+}
+
+bool DebugWriter::colour() const {
+  switch (colouring_) {
+    case Colouring::On:
+      return true;
+    case Colouring::Off:
+      return false;
+    case Colouring::Auto:
+      break;
+  }
+  return colouring_enabled();
+}
+
+void DebugWriter::begin_entry(std::size_t index) {
+  if (layout_ == Layout::Pretty) {
+    ++depth_;
+    out_ += '\n';
+    out_.append(static_cast<std::size_t>(depth_) * 4, ' ');
+  } else if (index > 0) {
+    out_ += ", ";
+  }
+}
+
+void DebugWriter::end_entry() {
+  if (layout_ == Layout::Pretty) {
+    out_ += ',';
+    --depth_;
+  }
+}
+
+void DebugWriter::close(std::size_t entries, std::string_view closing_compact,
+                        std::string_view closing) {
+  if (layout_ == Layout::Pretty) {
+    if (entries > 0) {
+      out_ += '\n';
+      out_.append(static_cast<std::size_t>(depth_) * 4, ' ');
+    }
+    out_ += closing;
+  } else {
+    out_ += closing_compact;
+  }
+}
+
+void describe(DebugWriter& writer, bool value) { writer.text(value ? "true" : "false"); }
+void describe(DebugWriter& writer, std::string_view value) { writer.text(value); }
+
+std::string quoted_text(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+          char escaped[12];
+          std::snprintf(escaped, sizeof escaped, "\\u{%x}", static_cast<unsigned>(c));
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace tornquil
