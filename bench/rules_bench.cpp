@@ -22,24 +22,6 @@ constexpr std::size_t start_states = 64;
 constexpr std::size_t sampled_states = 4096;
 constexpr std::size_t fills_per_run = 4'000'000;
 
-// The kind of cheap generator a rollout owns; the pick is part of what a random step costs.
-class SplitMix64 {
- public:
-  explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::size_t below(std::size_t n) {
-    return static_cast<std::size_t>(((next() >> 32) * n) >> 32);
-  }
-
- private:
-  std::uint64_t state_;
-};
-
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
@@ -87,11 +69,11 @@ double steps_per_second(const std::vector<State<N>>& starts, std::uint64_t& chec
 
 // Every action list built in full, and a pick from it.
 template <std::size_t N>
-double random_steps_per_second(const std::vector<State<N>>& starts, SplitMix64& rng,
+double random_steps_per_second(const std::vector<State<N>>& starts, Xoshiro256& rng,
                                std::uint64_t& checksum) {
   return steps_per_second(starts, checksum, [&](const State<N>& state, ActionBuffer& actions) {
     state.fill_action_space(actions);
-    return actions[rng.below(actions.size())];
+    return actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))];
   });
 }
 
@@ -107,7 +89,7 @@ double rollout_steps_per_second(const std::vector<State<N>>& starts, Xoshiro256&
 
 // States met along random games, to time the action space over a realistic mix of phases.
 template <std::size_t N>
-std::vector<State<N>> sample_states(const std::vector<State<N>>& starts, SplitMix64& rng) {
+std::vector<State<N>> sample_states(const std::vector<State<N>>& starts, Xoshiro256& rng) {
   std::vector<State<N>> states;
   ActionBuffer actions;
   for (std::size_t game = 0; states.size() < sampled_states; ++game) {
@@ -115,7 +97,7 @@ std::vector<State<N>> sample_states(const std::vector<State<N>>& starts, SplitMi
     while (states.size() < sampled_states) {
       states.push_back(state);
       state.fill_action_space(actions);
-      if (state.apply_action_in_place(actions[rng.below(actions.size())])) break;
+      if (state.apply_action_in_place(actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))])) break;
     }
   }
   return states;
@@ -134,7 +116,7 @@ double fills_per_second(const std::vector<State<N>>& states, std::uint64_t& chec
 
 template <std::size_t N>
 void bench_player_count(std::uint64_t& checksum) {
-  SplitMix64 rng(0x5eed + N);
+  Xoshiro256 rng(0x5eed + N);
   const std::vector<State<N>> starts = new_games<N>();
   const std::vector<State<N>> states = sample_states<N>(starts, rng);
   std::vector<double> step_rates;

@@ -1,22 +1,16 @@
 #include "game_search/fast_rng.hpp"
 
-#include <exception>
-#include <random>
-#include <string>
+#include <array>
 
-#include "base/error.hpp"
+#include "rules/rng.hpp"
 
 namespace tornquil {
 namespace {
 
 std::uint64_t os_seed() {
-  try {
-    std::random_device device;
-    return static_cast<std::uint64_t>(device()) << 32 | device();
-  } catch (const std::exception& error) {
-    fault(std::string("could not seed the rollout generator from operating-system entropy: ") +
-          error.what());
-  }
+  std::array<std::uint32_t, 2> words;
+  read_os_entropy(words);
+  return static_cast<std::uint64_t>(words[0]) << 32 | words[1];
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "rules/rng.hpp"
+
 namespace tornquil {
 
 class Xoshiro256 {
@@ -34,20 +36,11 @@ class Xoshiro256 {
     return result;
   }
 
-  // A uniform index in [0, n) for n >= 1, by widening multiplication with rejection of the
-  // biased low products.
-  [[nodiscard]] std::uint32_t uniform(std::uint32_t n) {
-    std::uint64_t product = (next() >> 32) * n;
-    auto low = static_cast<std::uint32_t>(product);
-    if (low < n) {
-      const std::uint32_t threshold = (0U - n) % n;
-      while (low < threshold) {
-        product = (next() >> 32) * n;
-        low = static_cast<std::uint32_t>(product);
-      }
-    }
-    return static_cast<std::uint32_t>(product >> 32);
-  }
+  // The high half, the better-mixed bits of a draw.
+  [[nodiscard]] std::uint32_t next_u32() { return static_cast<std::uint32_t>(next() >> 32); }
+
+  // A uniform index in [0, n) for n >= 1, drawn as the rules draw theirs.
+  [[nodiscard]] std::uint32_t uniform(std::uint32_t n) { return uniform_index(*this, n); }
 
  private:
   std::array<std::uint64_t, 4> state_{};

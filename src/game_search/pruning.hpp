@@ -9,11 +9,20 @@
 
 namespace tornquil {
 
+// The positions of the cards a rollout would rather keep: its Diamonds, as a mask over the list.
+// The one definition of what pruning avoids, for listed discards and for masks of a hand alike.
+template <std::size_t Capacity>
+[[nodiscard]] std::uint8_t kept_card_positions(const CardList<Capacity>& cards) {
+  std::uint8_t positions = 0;
+  for (std::size_t i = 0; i < cards.size() && i < 8; ++i) {
+    if (cards[i].suit == CardSuit::Diamonds) positions |= static_cast<std::uint8_t>(1U << i);
+  }
+  return positions;
+}
+
 [[nodiscard]] inline bool is_discard_with_diamonds(const Action& action) {
   const auto* discard = std::get_if<action::Discard>(&action);
-  return discard != nullptr &&
-         std::any_of(discard->cards.begin(), discard->cards.end(),
-                     [](Card card) { return card.suit == CardSuit::Diamonds; });
+  return discard != nullptr && kept_card_positions(discard->cards) != 0;
 }
 
 namespace detail {

@@ -12,7 +12,7 @@ std::optional<Action> random_action(const State<N>& state, ActionBuffer& actions
     const std::uint8_t mask =
         random_discard_mask<Heuristics>(hand, state.action_type.discard_amount(), rng);
     if (mask == 0) return std::nullopt;
-    return action::Discard{cards_at(hand, mask)};
+    return action::Discard{cards_at<max_hand_capacity>(hand, mask)};
   }
   state.fill_action_space(actions);
   if constexpr (Heuristics) prune_bad_moves(actions);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "game_search/fast_rng.hpp"
+#include "game_search/pruning.hpp"
 #include "rules/player.hpp"
 
 namespace tornquil {
@@ -21,10 +22,7 @@ template <bool AvoidDiamonds>
   std::array<std::uint16_t, 1U << max_hand_capacity> sums;
   std::array<std::uint8_t, (1U << max_hand_capacity) - 1> qualifying;
   std::array<std::uint8_t, (1U << max_hand_capacity) - 1> without_diamonds;
-  std::uint8_t diamond_positions = 0;
-  for (std::size_t i = 0; i < hand.size(); ++i) {
-    if (hand[i].suit == CardSuit::Diamonds) diamond_positions |= static_cast<std::uint8_t>(1U << i);
-  }
+  const std::uint8_t diamond_positions = kept_card_positions(hand);
   std::size_t qualifying_count = 0;
   std::size_t clean_count = 0;
   sums[0] = 0;
@@ -43,14 +41,6 @@ template <bool AvoidDiamonds>
   }
   if (qualifying_count == 0) return 0;
   return qualifying[rng.uniform(static_cast<std::uint32_t>(qualifying_count))];
-}
-
-[[nodiscard]] inline Hand cards_at(const Hand& hand, std::uint8_t mask) {
-  Hand chosen;
-  for (; mask != 0; mask &= static_cast<std::uint8_t>(mask - 1)) {
-    chosen.push_back(hand[static_cast<std::size_t>(std::countr_zero(mask))]);
-  }
-  return chosen;
 }
 
 }  // namespace tornquil

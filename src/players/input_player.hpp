@@ -28,11 +28,6 @@ class InputPlayer {
                                             const std::vector<Action>& actions);
 
   friend bool operator==(const InputPlayer&, const InputPlayer&) = default;
-
- private:
-  [[nodiscard]] static std::optional<Enemy> optional_enemy(const Enemy* enemy) {
-    return enemy ? std::optional<Enemy>(*enemy) : std::nullopt;
-  }
 };
 static_assert(Play<InputPlayer>);
 

@@ -3,15 +3,8 @@
 #include "base/error.hpp"
 
 namespace tornquil {
-namespace {
-
-StdRng new_generator(std::optional<std::uint64_t> seed) {
-  return seed ? StdRng::seed_from_u64(*seed) : StdRng::from_entropy();
-}
-
-}  // namespace
-
-RandomPlayer::RandomPlayer(std::optional<std::uint64_t> seed) : rng_(new_generator(seed)) {}
+RandomPlayer::RandomPlayer(std::optional<std::uint64_t> seed)
+    : rng_(StdRng::from_optional_seed(seed)) {}
 
 template <std::size_t N>
 Action RandomPlayer::play(const State<N>& state) {

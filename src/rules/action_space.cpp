@@ -51,15 +51,6 @@ constexpr std::span<const std::uint8_t> subsets_of(std::size_t size) {
           static_cast<std::size_t>(subsets.offsets[size + 1] - subsets.offsets[size])};
 }
 
-template <std::size_t Capacity, std::size_t From>
-CardList<Capacity> cards_of_mask(const CardList<From>& cards, std::uint8_t mask) {
-  CardList<Capacity> chosen;
-  for (; mask != 0; mask &= static_cast<std::uint8_t>(mask - 1)) {
-    chosen.push_back(cards[static_cast<std::size_t>(std::countr_zero(mask))]);
-  }
-  return chosen;
-}
-
 // The number of cards in every subset mask. A table, because std::popcount is a library call on
 // the baseline x86-64 that the module is built for.
 constexpr std::array<std::uint8_t, 1U << max_hand_capacity> subset_sizes = [] {
@@ -161,7 +152,7 @@ void append_same_value_combos(const std::array<Hand, combo_values>& by_value, Ou
       const int size = subset_sizes[mask];
       if (size < 2 || size > static_cast<int>(max_combo_size)) continue;
       if (size * value > 10) continue;
-      out.push_back(action::Combo{cards_of_mask<max_combo_size>(same_value, mask)});
+      out.push_back(action::Combo{cards_at<max_combo_size>(same_value, mask)});
     }
   }
 }

@@ -2,6 +2,8 @@
 // ordering of suits, fixed-capacity card lists and the coloured text of cards.
 #pragma once
 
+#include <bit>
+
 #include <array>
 #include <compare>
 #include <cstdint>
@@ -81,5 +83,16 @@ template <std::size_t K, typename Cards>
 void describe(DebugWriter& writer, CardSuit suit);
 void describe(DebugWriter& writer, CardValue value);
 void describe(DebugWriter& writer, Card card);
+
+// The cards at the positions a mask's set bits name, in list order: how a subset of a hand,
+// held as a bit mask, becomes a list of cards.
+template <std::size_t Capacity, std::size_t From>
+[[nodiscard]] constexpr CardList<Capacity> cards_at(const CardList<From>& cards, std::uint8_t mask) {
+  CardList<Capacity> chosen;
+  for (; mask != 0; mask &= static_cast<std::uint8_t>(mask - 1)) {
+    chosen.push_back(cards[static_cast<std::size_t>(std::countr_zero(mask))]);
+  }
+  return chosen;
+}
 
 }  // namespace tornquil

@@ -2,6 +2,8 @@
 // been played against it (until then it is immune to its own suit).
 #pragma once
 
+#include <optional>
+
 #include <cstdint>
 
 #include "rules/card.hpp"
@@ -37,5 +39,10 @@ class Enemy {
 static_assert(std::is_trivially_copyable_v<Enemy>);
 
 void describe(DebugWriter& writer, const Enemy& enemy);
+
+// A copy of the enemy a pointer shows, or none for no enemy.
+[[nodiscard]] inline std::optional<Enemy> optional_enemy(const Enemy* enemy) {
+  return enemy ? std::optional<Enemy>(*enemy) : std::nullopt;
+}
 
 }  // namespace tornquil

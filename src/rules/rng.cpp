@@ -49,17 +49,11 @@ class EntropySource {
 
  private:
   static ChaChaKey os_key() {
-    try {
-      std::random_device device;
-      ChaChaKey key;
-      for (std::size_t i = 0; i < key.size(); i += 4) {
-        const std::uint32_t word = device();
-        std::memcpy(key.data() + i, &word, 4);
-      }
-      return key;
-    } catch (const std::exception& error) {
-      fault(std::string("could not read operating-system entropy: ") + error.what());
-    }
+    std::array<std::uint32_t, 8> words;
+    read_os_entropy(words);
+    ChaChaKey key;
+    std::memcpy(key.data(), words.data(), key.size());
+    return key;
   }
 
   ChaChaRng<20> rng_;
@@ -107,6 +101,15 @@ ChaChaRng<Rounds> ChaChaRng<Rounds>::seed_from_u64(std::uint64_t seed) {
 template <int Rounds>
 ChaChaRng<Rounds> ChaChaRng<Rounds>::from_entropy() {
   return ChaChaRng(entropy_key());
+}
+
+void read_os_entropy(std::span<std::uint32_t> words) {
+  try {
+    std::random_device device;
+    for (std::uint32_t& word : words) word = device();
+  } catch (const std::exception& error) {
+    fault(std::string("could not read operating-system entropy: ") + error.what());
+  }
 }
 
 ChaChaKey entropy_key() {

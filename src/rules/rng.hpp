@@ -7,6 +7,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <utility>
 
 namespace tornquil {
@@ -28,6 +30,11 @@ class ChaChaRng {
   [[nodiscard]] static ChaChaRng seed_from_u64(std::uint64_t seed);
   // A key from the calling thread's entropy-seeded generator; each such generator differs.
   [[nodiscard]] static ChaChaRng from_entropy();
+  // Seeded from `seed` when there is one, otherwise from entropy: how games and random players
+  // make their generators.
+  [[nodiscard]] static ChaChaRng from_optional_seed(std::optional<std::uint64_t> seed) {
+    return seed ? seed_from_u64(*seed) : from_entropy();
+  }
 
   [[nodiscard]] std::uint32_t next_u32() {
     if (index_ == block_.size()) refill();
@@ -81,5 +88,9 @@ void shuffle(Rng& rng, List& list) {
 // 32 key bytes from the calling thread's generator, which is seeded once from the operating
 // system. Failing to reach the entropy source is an internal fault.
 [[nodiscard]] ChaChaKey entropy_key();
+
+// Words straight from the operating system's entropy source, for seeding the per-thread
+// generators; failing to reach it is an internal fault.
+void read_os_entropy(std::span<std::uint32_t> words);
 
 }  // namespace tornquil

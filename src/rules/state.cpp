@@ -49,7 +49,7 @@ State<N> State<N>::create(std::optional<std::uint64_t> seed) {
 
 template <std::size_t N>
 StdRng State<N>::new_rng(std::optional<std::uint64_t> seed) {
-  return seed ? StdRng::seed_from_u64(*seed) : StdRng::from_entropy();
+  return StdRng::from_optional_seed(seed);
 }
 
 template <std::size_t N>
@@ -200,8 +200,7 @@ std::string State<N>::display_text() const {
   writer.text("\nHand:   ");
   describe(writer, current_player().hand);
   writer.text("\nEnemy:  ");
-  const Enemy* enemy = current_enemy();
-  describe(writer, enemy ? std::optional<Enemy>(*enemy) : std::nullopt);
+  describe(writer, optional_enemy(current_enemy()));
   return out;
 }
 

@@ -33,10 +33,7 @@ Hand StateEnum::current_hand() const {
 }
 
 std::optional<Enemy> StateEnum::current_enemy() const {
-  return visit([](const auto& state) -> std::optional<Enemy> {
-    const Enemy* enemy = state.current_enemy();
-    return enemy ? std::optional<Enemy>(*enemy) : std::nullopt;
-  });
+  return visit([](const auto& state) { return optional_enemy(state.current_enemy()); });
 }
 
 std::uint8_t StateEnum::reward() const {

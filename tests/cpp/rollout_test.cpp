@@ -29,7 +29,7 @@ std::set<std::string> drawn_discards(const Hand& hand, std::uint8_t amount) {
   Xoshiro256 rng(17);
   std::set<std::string> drawn;
   for (int i = 0; i < 4000; ++i) {
-    drawn.insert(plain(Action(action::Discard{cards_at(hand, random_discard_mask<AvoidDiamonds>(hand, amount, rng))})));
+    drawn.insert(plain(Action(action::Discard{cards_at<max_hand_capacity>(hand, random_discard_mask<AvoidDiamonds>(hand, amount, rng))})));
   }
   return drawn;
 }
