@@ -3,14 +3,19 @@
 //
 // Concurrency: a manager is used by one calling thread at a time; playout_n_parallel blocks that
 // thread until every worker it started has been joined, so tree() is settled whenever the caller
-// can reach it.
+// can reach it. request_stop() is the one call that any thread may make at any time.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -20,6 +25,20 @@
 #include "search/search_tree.hpp"
 
 namespace tornquil::search {
+
+// The most worker threads one call starts, whatever it is asked for: beyond the machine's cores
+// more threads only cost memory and start-up time, and a request for millions must not try.
+inline constexpr std::size_t kMaxSearchThreads = 256;
+
+// The operating system refused a worker thread: an outcome of the machine, not a broken
+// invariant. The workers already started have been stopped and joined when it is thrown.
+class ThreadStartError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What the calling thread's supervisor answers each time it is asked while the workers run.
+enum class Supervision : std::uint8_t { Continue, Stop };
 
 template <SearchSpec Spec>
 class MCTSManager {
@@ -34,60 +53,132 @@ class MCTSManager {
   MCTSManager(const MCTSManager&) = delete;
   MCTSManager& operator=(const MCTSManager&) = delete;
 
-  // Runs exactly n playouts, none of them on the calling thread. The first fault of a worker is
-  // raised here once every worker has been joined.
-  void playout_n_parallel(std::uint32_t n, std::size_t num_threads) {
-    if (n == 0) return;
-    if (num_threads == 0) Spec::fault("assertion failed: num_threads != 0");
-    // More workers than playouts would only find the budget spent.
-    const std::size_t num_workers = std::min<std::size_t>(num_threads, n);
-    std::vector<std::exception_ptr> failures(num_workers);
-    std::atomic<std::int64_t> counter{n};
-    run_workers(counter, failures);
-    search_tree_.settle_root_edges();
-    rethrow_first(failures);
+  // Runs n playouts, none of them on the calling thread, and returns how many completed: n unless
+  // a stop was requested. The first fault of a worker is raised here once every worker has been
+  // joined.
+  std::uint64_t playout_n_parallel(std::uint32_t n, std::size_t num_threads) {
+    return playout_n_parallel(n, num_threads, std::chrono::hours(1),
+                              [] { return Supervision::Continue; });
   }
+
+  // As above, and while the workers run the calling thread asks supervise() at least once every
+  // period (and never after the last worker has finished). Supervision::Stop, or an exception
+  // from supervise(), makes every worker stop after its current playout; the exception is raised
+  // here once they have been joined. The tree stays sound: a stopped playout is never half-done.
+  template <typename Supervisor>
+  std::uint64_t playout_n_parallel(std::uint32_t n, std::size_t num_threads,
+                                   std::chrono::nanoseconds period, Supervisor&& supervise) {
+    if (n == 0) return 0;
+    if (num_threads == 0) Spec::fault("assertion failed: num_threads != 0");
+    stop_requested_.store(false, std::memory_order_relaxed);
+    // More workers than playouts would only find the budget spent.
+    const std::size_t num_workers = std::min<std::size_t>({num_threads, n, kMaxSearchThreads});
+    Run run(n, num_workers);
+    std::exception_ptr supervisor_failure = run_workers(run, period, supervise);
+    search_tree_.settle_root_edges();
+    if (supervisor_failure) std::rethrow_exception(supervisor_failure);
+    rethrow_first(run.results);
+    return run.completed();
+  }
+
+  // Asks the running call, if any, to stop after the playouts in progress. Safe from any thread;
+  // each call of playout_n_parallel starts with no stop requested.
+  void request_stop() noexcept { stop_requested_.store(true, std::memory_order_relaxed); }
 
   [[nodiscard]] const Tree& tree() const { return search_tree_; }
 
  private:
+  // One worker's own results, on a cache line of its own: each worker writes only its slot.
+  struct alignas(64) WorkerResult {
+    std::exception_ptr failure;
+    std::uint64_t completed = 0;
+  };
+
+  // The state one call shares between its workers and the calling thread.
+  struct Run {
+    Run(std::uint32_t budget, std::size_t workers)
+        : counter(budget), results(workers), running(workers) {}
+    [[nodiscard]] std::uint64_t completed() const {
+      std::uint64_t sum = 0;
+      for (const WorkerResult& result : results) sum += result.completed;
+      return sum;
+    }
+    std::atomic<std::int64_t> counter;
+    std::vector<WorkerResult> results;
+    // Guards only running; touched once per worker, when it ends.
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::size_t running;
+  };
+
   // One budget unit per playout: every decrement that finds a positive value runs exactly one.
-  void work(std::atomic<std::int64_t>& counter, std::exception_ptr& failure) noexcept {
+  void work(Run& run, std::size_t index) noexcept {
+    WorkerResult& result = run.results[index];
     try {
       ThreadData<Spec> tld;
-      while (counter.fetch_sub(1, std::memory_order_relaxed) > 0) (void)search_tree_.playout(tld);
+      while (!stop_requested_.load(std::memory_order_relaxed) &&
+             run.counter.fetch_sub(1, std::memory_order_relaxed) > 0) {
+        if (search_tree_.playout(tld)) ++result.completed;
+      }
     } catch (...) {
-      failure = std::current_exception();
+      result.failure = std::current_exception();
     }
+    const std::lock_guard<std::mutex> lock(run.mutex);
+    --run.running;
+    run.finished.notify_one();
   }
 
-  void run_workers(std::atomic<std::int64_t>& counter, std::vector<std::exception_ptr>& failures) {
+  template <typename Supervisor>
+  std::exception_ptr run_workers(Run& run, std::chrono::nanoseconds period,
+                                 Supervisor& supervise) {
     std::vector<std::thread> workers;
-    workers.reserve(failures.size());
+    workers.reserve(run.results.size());
     try {
-      for (std::exception_ptr& failure : failures) {
-        workers.emplace_back([this, &counter, &failure] { work(counter, failure); });
+      for (std::size_t index = 0; index < run.results.size(); ++index) {
+        workers.emplace_back([this, &run, index] { work(run, index); });
       }
-    } catch (const std::system_error&) {
-      // The started workers refer to this frame: stop handing out budget and join them first.
-      counter.store(0, std::memory_order_relaxed);
+    } catch (const std::system_error& error) {
+      // The started workers refer to this frame: stop them and join them first.
+      request_stop();
       join_all(workers);
-      Spec::fault("could not start a search thread");
+      throw ThreadStartError(std::string("could not start a search thread: ") + error.what());
     }
+    std::exception_ptr failure = supervise_until_finished(run, period, supervise);
     join_all(workers);
+    return failure;
+  }
+
+  template <typename Supervisor>
+  std::exception_ptr supervise_until_finished(Run& run, std::chrono::nanoseconds period,
+                                              Supervisor& supervise) {
+    std::unique_lock<std::mutex> lock(run.mutex);
+    while (!run.finished.wait_for(lock, period, [&run] { return run.running == 0; })) {
+      lock.unlock();
+      try {
+        if (supervise() == Supervision::Stop) request_stop();
+      } catch (...) {
+        request_stop();
+        return std::current_exception();
+      }
+      lock.lock();
+    }
+    return nullptr;
   }
 
   static void join_all(std::vector<std::thread>& workers) {
     for (std::thread& worker : workers) worker.join();
   }
 
-  static void rethrow_first(const std::vector<std::exception_ptr>& failures) {
-    for (const std::exception_ptr& failure : failures) {
-      if (failure) std::rethrow_exception(failure);
+  static void rethrow_first(const std::vector<WorkerResult>& results) {
+    for (const WorkerResult& result : results) {
+      if (result.failure) std::rethrow_exception(result.failure);
     }
   }
 
   Tree search_tree_;
+  // Read by every worker before each playout and written only to stop: kept off the lines that
+  // the tree writes.
+  alignas(64) std::atomic<bool> stop_requested_{false};
 };
 
 }  // namespace tornquil::search

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <barrier>
+#include <chrono>
+#include <stdexcept>
 #include <set>
 #include <string>
 #include <thread>
@@ -133,6 +135,77 @@ TEST_F(SearchManagerTest, WorkerFaultReachesTheCallerOnceEveryWorkerHasFinished)
   EXPECT_EQ(log.in_flight, 0);
   // Every playout's own count is gone again, failed ones included.
   EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));
+}
+
+TEST_F(SearchManagerTest, StopFromAnotherThreadEndsEightWorkersWithTheirPlayoutsCounted) {
+  Manager manager = make_manager(game(3, 6));
+  std::thread stopper([&manager] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    manager.request_stop();
+  });
+  const std::uint64_t completed = manager.playout_n_parallel(4'000'000'000U, 8);
+  stopper.join();
+
+  EXPECT_GT(completed, 0U);
+  EXPECT_LT(completed, 4'000'000'000U);
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), completed);
+  expect_root_edges_match_their_children(root(manager));
+  EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));
+  // The next call starts afresh and runs its whole budget.
+  EXPECT_EQ(manager.playout_n_parallel(40, 2), 40U);
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), completed + 40);
+}
+
+TEST_F(SearchManagerTest, SupervisorIsAskedWhileWorkersRunAndItsStopEndsTheCall) {
+  Manager manager = make_manager(game(3, 6));
+  int asked = 0;
+  const std::uint64_t completed =
+      manager.playout_n_parallel(4'000'000'000U, 4, std::chrono::milliseconds(2), [&asked] {
+        return ++asked == 3 ? search::Supervision::Stop : search::Supervision::Continue;
+      });
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), completed);
+  expect_root_edges_match_their_children(root(manager));
+}
+
+TEST_F(SearchManagerTest, SupervisorThatRaisesStopsTheWorkersAndItsExceptionReachesTheCaller) {
+  Manager manager = make_manager(game(3, 6));
+  try {
+    (void)manager.playout_n_parallel(4'000'000'000U, 8, std::chrono::milliseconds(1),
+                                     []() -> search::Supervision {
+                                       throw std::out_of_range("interrupted");
+                                     });
+    FAIL() << "no exception";
+  } catch (const std::out_of_range& error) {
+    EXPECT_STREQ(error.what(), "interrupted");
+  }
+  EXPECT_EQ(log.in_flight, 0);
+  expect_root_edges_match_their_children(root(manager));
+  EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));
+}
+
+TEST_F(SearchManagerTest, ShortBudgetNeverWaitsForTheSupervisorPeriod) {
+  Manager manager = make_manager(game(2, 3));
+  int asked = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(manager.playout_n_parallel(20, 2, std::chrono::hours(1),
+                                       [&asked] {
+                                         ++asked;
+                                         return search::Supervision::Continue;
+                                       }),
+            20U);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(asked, 0);
+}
+
+TEST_F(SearchManagerTest, AbsurdThreadCountStartsAtMostTheCeilingAndRunsTheBudget) {
+  Manager manager = make_manager(game(3, 6));
+  log.threads.clear();
+  EXPECT_EQ(manager.playout_n_parallel(2000, 1'000'000'000), 2000U);
+
+  EXPECT_EQ(sum_of_edge_visits(root(manager)), 2000U);
+  const std::set<std::thread::id> threads(log.threads.begin(), log.threads.end());
+  EXPECT_LE(threads.size(), search::kMaxSearchThreads);
 }
 
 }  // namespace
