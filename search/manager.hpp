@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <stdexcept>
-#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -32,9 +30,10 @@ inline constexpr std::size_t kMaxSearchThreads = 256;
 
 // The operating system refused a worker thread: an outcome of the machine, not a broken
 // invariant. The workers already started have been stopped and joined when it is thrown.
-class ThreadStartError : public std::runtime_error {
+class ThreadStartError : public std::system_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ThreadStartError(const std::system_error& cause)
+      : std::system_error(cause.code(), "could not start a search thread") {}
 };
 
 // What the calling thread's supervisor answers each time it is asked while the workers run.
@@ -116,8 +115,12 @@ class MCTSManager {
     WorkerResult& result = run.results[index];
     try {
       ThreadData<Spec> tld;
-      while (!stop_requested_.load(std::memory_order_relaxed) &&
+      // Every worker that started runs at least one playout when the budget allows, so that a
+      // stopped search still has something to show for each thread.
+      bool first = true;
+      while ((first || !stop_requested_.load(std::memory_order_relaxed)) &&
              run.counter.fetch_sub(1, std::memory_order_relaxed) > 0) {
+        first = false;
         if (search_tree_.playout(tld)) ++result.completed;
       }
     } catch (...) {
@@ -141,7 +144,7 @@ class MCTSManager {
       // The started workers refer to this frame: stop them and join them first.
       request_stop();
       join_all(workers);
-      throw ThreadStartError(std::string("could not start a search thread: ") + error.what());
+      throw ThreadStartError(error);
     }
     std::exception_ptr failure = supervise_until_finished(run, period, supervise);
     join_all(workers);

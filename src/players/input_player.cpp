@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "base/error.hpp"
@@ -32,18 +31,53 @@ std::string prompt(PlayerId turn, const std::optional<Enemy>& enemy,
   return text;
 }
 
+struct Line {
+  std::string text;  // with its line ending, at most kMaxLineBytes of it
+  bool overlong = false;
+};
+
+[[noreturn]] void fail_to_read(std::FILE* in, const char* reason) {
+  std::clearerr(in);
+  fault(std::string("Error reading input.: ").append(reason));
+}
+
 // One line with its line ending; the end of input and read errors are internal faults.
-std::string read_line(std::FILE* in) {
-  char* buffer = nullptr;
-  std::size_t capacity = 0;
-  errno = 0;
-  const ssize_t length = getline(&buffer, &capacity, in);
-  const std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);
-  if (length < 0) {
-    const char* reason = std::ferror(in) ? std::strerror(errno) : "end of input";
-    fault(std::string("Error reading input.: ").append(reason));
+Line read_line(std::FILE* in, const DecisionCheck& check) {
+  Line line;
+  while (true) {
+    errno = 0;
+    const int c = std::getc(in);
+    if (c == EOF) {
+      if (std::ferror(in)) {
+        const int error = errno;
+        if (error != EINTR) fail_to_read(in, std::strerror(error));
+        std::clearerr(in);
+        if (check) check();
+        continue;
+      }
+      if (line.text.empty() && !line.overlong) fail_to_read(in, "end of input");
+      std::clearerr(in);
+      return line;
+    }
+    if (line.text.size() < InputPlayer::kMaxLineBytes) {
+      line.text.push_back(static_cast<char>(c));
+    } else {
+      line.overlong = true;
+    }
+    if (c == '\n') return line;
   }
-  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string parse_failure(const Line& line) {
+  if (!line.overlong) {
+    return std::string("Failed to parse input ").append(quoted_text(line.text)).append(". Please try again!\n");
+  }
+  const std::string_view start = std::string_view(line.text).substr(0, InputPlayer::kQuotedBytesOfOverlongLine);
+  return std::string("Failed to parse input ")
+      .append(quoted_text(start))
+      .append(" (cut: a line longer than ")
+      .append(std::to_string(InputPlayer::kMaxLineBytes))
+      .append(" bytes). Please try again!\n");
 }
 
 }  // namespace
@@ -63,13 +97,15 @@ std::optional<std::uint64_t> parse_action_number(std::string_view line) {
 
 Action InputPlayer::choose_action(std::FILE* in, std::FILE* out, PlayerId turn,
                                   const std::optional<Enemy>& enemy,
-                                  const std::vector<Action>& actions) {
+                                  const std::vector<Action>& actions,
+                                  const DecisionCheck& check) {
   write(out, prompt(turn, enemy, actions));
   while (true) {
-    const std::string line = read_line(in);
-    const std::optional<std::uint64_t> number = parse_action_number(line);
+    const Line line = read_line(in, check);
+    const std::optional<std::uint64_t> number =
+        line.overlong ? std::nullopt : parse_action_number(line.text);
     if (!number) {
-      write(out, std::string("Failed to parse input ").append(quoted_text(line)).append(". Please try again!\n"));
+      write(out, parse_failure(line));
     } else if (*number >= actions.size()) {
       write(out, "Could not match input with any action. Please try again!\n");
     } else {

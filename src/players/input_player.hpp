@@ -16,16 +16,30 @@ class InputPlayer {
  public:
   template <std::size_t N>
   [[nodiscard]] Action play(const State<N>& state) const {
+    return play(state, DecisionCheck{});
+  }
+  // A read broken by a signal asks `check` (which raises what the signal's handler raised) and
+  // otherwise reads on.
+  template <std::size_t N>
+  [[nodiscard]] Action play(const State<N>& state, const DecisionCheck& check) const {
     return choose_action(stdin, stdout, state.has_turn, optional_enemy(state.current_enemy()),
-                         state.get_action_space());
+                         state.get_action_space(), check);
   }
 
   // The dialogue itself, on any pair of streams. The end of `in`, like a read error, is an
   // internal fault: at the end of input every further read would give the same empty line,
-  // and the retry loop would never finish.
+  // and the retry loop would never finish. Either leaves `in` without its end or error mark, so
+  // that a later dialogue reads what the stream may still hold.
   [[nodiscard]] static Action choose_action(std::FILE* in, std::FILE* out, PlayerId turn,
                                             const std::optional<Enemy>& enemy,
-                                            const std::vector<Action>& actions);
+                                            const std::vector<Action>& actions,
+                                            const DecisionCheck& check = {});
+
+  // The longest line a dialogue keeps: the rest of a longer line is read and dropped, so that
+  // endless input without line breaks costs no memory, and the line is answered as unreadable.
+  static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+  // How much of an overlong line the answer quotes.
+  static constexpr std::size_t kQuotedBytesOfOverlongLine = 64;
 
   friend bool operator==(const InputPlayer&, const InputPlayer&) = default;
 };

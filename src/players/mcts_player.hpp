@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "players/play.hpp"
 #include "rules/state.hpp"
 
 namespace tornquil {
@@ -17,23 +19,48 @@ struct RankedAction {
   double average_reward = 0.0;  // NaN for an action never visited
 };
 
+// What the searching seat may know of the table.
+enum class Information : std::uint8_t {
+  Full,  // the true state, hidden cards and the random seed included
+  Own,   // only what its seat can know; the rest is sampled afresh for each decision
+};
+
+// The options beyond the four positional settings; the defaults are the plain search.
+struct MCTSOptions {
+  // A wall-clock budget for one decision, in seconds (positive and finite), checked between
+  // playouts: the decision ends at whichever comes first, the playouts or the time.
+  std::optional<double> seconds;
+  Information information = Information::Full;
+  // Not used by the player itself: tells an embedding interpreter that it may let its other
+  // threads run while this player decides.
+  bool release_gil = false;
+};
+
 class MCTSPlayer {
  public:
   MCTSPlayer(std::uint32_t playouts, std::size_t num_threads, bool use_heuristics,
-             std::optional<std::uint8_t> policy_variation)
+             std::optional<std::uint8_t> policy_variation, MCTSOptions options = {})
       : playouts_(playouts),
         num_threads_(num_threads),
         use_heuristics_(use_heuristics),
-        policy_variation_(policy_variation) {}
+        policy_variation_(policy_variation),
+        options_(options) {}
 
   template <std::size_t N>
   [[nodiscard]] Action play(const State<N>& state) {
-    return use_heuristics_ ? play_generic<N, true>(state) : play_generic<N, false>(state);
+    return play(state, DecisionCheck{});
+  }
+  // `check` runs on this thread while the workers search (see DecisionCheck); when it throws,
+  // the workers stop, the exception passes on and the ranking stays as it was.
+  template <std::size_t N>
+  [[nodiscard]] Action play(const State<N>& state, const DecisionCheck& check) {
+    return use_heuristics_ ? play_generic<N, true>(state, check)
+                           : play_generic<N, false>(state, check);
   }
 
   // One decision: most visits first, then the higher reward sum, then action-list order.
   template <std::size_t N, bool Heuristics>
-  [[nodiscard]] Action play_generic(const State<N>& state);
+  [[nodiscard]] Action play_generic(const State<N>& state, const DecisionCheck& check);
 
   // None before the first decision.
   [[nodiscard]] const std::optional<std::vector<RankedAction>>& ranked_actions() const {
@@ -44,13 +71,28 @@ class MCTSPlayer {
   [[nodiscard]] std::size_t num_threads() const { return num_threads_; }
   [[nodiscard]] bool use_heuristics() const { return use_heuristics_; }
   [[nodiscard]] std::optional<std::uint8_t> policy_variation() const { return policy_variation_; }
+  [[nodiscard]] const MCTSOptions& options() const { return options_; }
+
+  // Taken by whoever drives one player object from several threads (the binding does), so that
+  // a second decision at the same time is refused instead of racing on the ranking. A copy of a
+  // player is never in use.
+  [[nodiscard]] bool try_begin_use() { return !std::exchange(in_use_.value, true); }
+  void end_use() { in_use_.value = false; }
+  [[nodiscard]] bool in_use() const { return in_use_.value; }
 
  private:
   std::uint32_t playouts_;
   std::size_t num_threads_;
   bool use_heuristics_;
   std::optional<std::uint8_t> policy_variation_;
+  MCTSOptions options_;
   std::optional<std::vector<RankedAction>> ranked_actions_;
+  struct UseMark {
+    UseMark() = default;
+    UseMark(const UseMark& /*other*/) {}
+    UseMark& operator=(const UseMark& /*other*/) { return *this; }
+    bool value = false;
+  } in_use_;
 };
 
 }  // namespace tornquil

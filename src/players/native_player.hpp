@@ -16,8 +16,10 @@ namespace tornquil {
 
 using NativePlayer = std::variant<RandomPlayer, InputPlayer, MCTSPlayer>;
 
-[[nodiscard]] inline Action play(NativePlayer& player, const StateEnum& state) {
-  return std::visit([&](auto& alternative) { return play_any(alternative, state); }, player);
+[[nodiscard]] inline Action play(NativePlayer& player, const StateEnum& state,
+                                 const DecisionCheck& check = {}) {
+  return std::visit([&](auto& alternative) { return play_any(alternative, state, check); },
+                    player);
 }
 
 }  // namespace tornquil

@@ -3,7 +3,9 @@
 // advances, a search keeps its ranking); the state it is given is its own copy and only read.
 #pragma once
 
+#include <chrono>
 #include <concepts>
+#include <functional>
 
 #include "rules/state.hpp"
 #include "rules/state_enum.hpp"
@@ -20,13 +22,30 @@ concept Play = requires(P& player, const State<1>& one, const State<2>& two,
   { player.play(four) } -> std::same_as<Action>;
 };
 
+// Called by a player on the thread that asked it to decide, whenever a long decision can pause:
+// at least every kDecisionCheckPeriod while a search runs, and after every interrupted read of
+// the console. It throws to abandon the decision (the caller's signal handler raised, say); the
+// player is then left as it was before the decision. Empty means nothing to check.
+using DecisionCheck = std::function<void()>;
+inline constexpr std::chrono::milliseconds kDecisionCheckPeriod{20};
+
+// A player that can pause offers play(state, check); the others are asked without the check.
+template <typename P, typename S>
+concept PlayWithCheck = requires(P& player, const S& state, const DecisionCheck& check) {
+  { player.play(state, check) } -> std::same_as<Action>;
+};
+
 // Asks `player` about a state whose player count is known only at run time. The player gets a
 // private copy of the State inside, never the caller's.
 template <Play P>
-[[nodiscard]] Action play_any(P& player, const StateEnum& state) {
+[[nodiscard]] Action play_any(P& player, const StateEnum& state, const DecisionCheck& check = {}) {
   return state.visit([&](const auto& inner) {
     const auto copy = inner;
-    return player.play(copy);
+    if constexpr (PlayWithCheck<P, decltype(copy)>) {
+      return player.play(copy, check);
+    } else {
+      return player.play(copy);
+    }
   });
 }
 

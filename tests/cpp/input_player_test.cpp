@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -74,6 +77,47 @@ TEST(InputPlayer, EndOfInputIsAReadFaultInsteadOfAnEndlessRetry) {
   const Dialogue dialogue = converse("\n", three_actions);
   EXPECT_EQ(dialogue.fault, "Error reading input.: end of input");
   EXPECT_NE(dialogue.output.find("Failed to parse input \"\\n\". Please try again!\n"), std::string::npos);
+}
+
+TEST(InputPlayer, OverlongLineIsDroppedUpToItsEndAndQuotedOnlyInPart) {
+  const std::string overlong(InputPlayer::kMaxLineBytes + 10, '1');
+  const Dialogue dialogue = converse(overlong + "\n1\n", three_actions);
+  // A line of digits beyond the limit is never read as a number, and the next line still is.
+  EXPECT_EQ(dialogue.chosen, Action(action::Play{Card{CardSuit::Clubs, CardValue::Two}}));
+  const std::string quoted(InputPlayer::kQuotedBytesOfOverlongLine, '1');
+  EXPECT_NE(dialogue.output.find("Failed to parse input \"" + quoted +
+                                 "\" (cut: a line longer than 65536 bytes). Please try again!\n"),
+            std::string::npos);
+  EXPECT_LT(dialogue.output.size(), 2000U);
+}
+
+TEST(InputPlayer, LineOfExactlyTheLimitIsStillReadWhole) {
+  std::string line(InputPlayer::kMaxLineBytes - 2, ' ');
+  line += "2\n";
+  EXPECT_EQ(converse(line, three_actions).chosen, Action(action::Yield{}));
+}
+
+TEST(InputPlayer, LastLineWithoutLineBreakIsReadAndEndOfInputLeavesTheStreamReadable) {
+  EXPECT_EQ(converse("0", three_actions).chosen,
+            Action(action::Play{Card{CardSuit::Hearts, CardValue::Five}}));
+
+  // After the end of input has been reported, a stream that has grown is read on.
+  char path[] = "/tmp/tornquil-input-XXXXXX";
+  const int descriptor = mkstemp(path);
+  ASSERT_GE(descriptor, 0);
+  std::FILE* writer = ::fdopen(descriptor, "w");
+  std::FILE* reader = std::fopen(path, "r");
+  ::unlink(path);
+  std::FILE* out = std::fopen("/dev/null", "w");
+  EXPECT_THROW((void)InputPlayer::choose_action(reader, out, PlayerId{0}, std::nullopt, three_actions),
+               InternalFault);
+  std::fputs("2\n", writer);
+  std::fflush(writer);
+  EXPECT_EQ(InputPlayer::choose_action(reader, out, PlayerId{0}, std::nullopt, three_actions),
+            Action(action::Yield{}));
+  std::fclose(out);
+  std::fclose(reader);
+  std::fclose(writer);
 }
 
 }  // namespace

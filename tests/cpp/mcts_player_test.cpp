@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <stdexcept>
 
 #include "test_helpers.hpp"
 
@@ -122,6 +124,37 @@ TEST(MCTSPlayer, CopyCarriesItsOwnRanking) {
   EXPECT_EQ(player.ranked_actions()->size(), first.get_action_space().size());
   EXPECT_EQ(total_visits(*player.ranked_actions()), 30U);
   EXPECT_EQ(copy.ranked_actions()->size(), 3U);
+}
+
+TEST(MCTSPlayer, TimeBudgetEndsAHugeDecisionWithTheCompletedPlayoutsRanked) {
+  const State<2> state = State<2>::create(3);
+  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, MCTSOptions{.seconds = 0.1});
+  const auto start = std::chrono::steady_clock::now();
+  (void)player.play(state);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::milliseconds(150));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(100));
+  const std::uint64_t visits = total_visits(*player.ranked_actions());
+  EXPECT_GE(visits, 2U);
+  EXPECT_LT(visits, 4'000'000'000U);
+}
+
+TEST(MCTSPlayer, CheckThatThrowsAbandonsTheDecisionAndKeepsTheRanking) {
+  const State<2> state = State<2>::create(3);
+  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, MCTSOptions{.seconds = 0.05});
+  (void)player.play(state);
+  const std::uint64_t visits_before = total_visits(*player.ranked_actions());
+  const Action best_before = player.ranked_actions()->front().action;
+
+  int checks = 0;
+  EXPECT_THROW((void)player.play(state,
+                                 [&checks] {
+                                   if (++checks == 2) throw std::runtime_error("interrupted");
+                                 }),
+               std::runtime_error);
+  EXPECT_EQ(checks, 2);
+  EXPECT_EQ(total_visits(*player.ranked_actions()), visits_before);
+  EXPECT_EQ(player.ranked_actions()->front().action, best_before);
 }
 
 }  // namespace
