@@ -61,7 +61,7 @@ class MCTSManager {
   }
 
   // As above, and while the workers run the calling thread asks supervise() at least once every
-  // period (and never after the last worker has finished). Supervision::Stop, or an exception
+  // period, until a stop is requested or the last worker has finished. Supervision::Stop, or an exception
   // from supervise(), makes every worker stop after its current playout; the exception is raised
   // here once they have been joined. The tree stays sound: a stopped playout is never half-done.
   template <typename Supervisor>
@@ -155,7 +155,13 @@ class MCTSManager {
   std::exception_ptr supervise_until_finished(Run& run, std::chrono::nanoseconds period,
                                               Supervisor& supervise) {
     std::unique_lock<std::mutex> lock(run.mutex);
-    while (!run.finished.wait_for(lock, period, [&run] { return run.running == 0; })) {
+    const auto finished = [&run] { return run.running == 0; };
+    while (!run.finished.wait_for(lock, period, finished)) {
+      if (stop_requested_.load(std::memory_order_relaxed)) {
+        // Nothing more to ask: the workers end after their current playouts.
+        run.finished.wait(lock, finished);
+        break;
+      }
       lock.unlock();
       try {
         if (supervise() == Supervision::Stop) request_stop();

@@ -1,4 +1,4 @@
-from typing import final
+from typing import Literal, final
 
 from . import PyState
 from .actions import Action
@@ -16,7 +16,17 @@ class InputPlayer:
 
 @final
 class MCTSPlayer:
-    def __new__(cls, playouts: int, num_threads: int, use_heuristics: bool, policy_variation: int | None = None) -> MCTSPlayer: ...
+    def __new__(
+        cls,
+        playouts: int,
+        num_threads: int,
+        use_heuristics: bool,
+        policy_variation: int | None = None,
+        *,
+        seconds: float | None = None,
+        information: Literal["full", "own"] = "full",
+        release_gil: bool = False,
+    ) -> MCTSPlayer: ...
     def play(self, state: PyState) -> Action:
         """Choose an action based on the given state"""
     def ranked_actions(self) -> list[tuple[Action, int, float]]: ...

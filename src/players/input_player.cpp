@@ -43,6 +43,8 @@ struct Line {
 
 // One line with its line ending; the end of input and read errors are internal faults.
 Line read_line(std::FILE* in, const DecisionCheck& check) {
+  // A signal that came while the prompt was written has already interrupted nothing.
+  if (check) check();
   Line line;
   while (true) {
     errno = 0;

@@ -3,6 +3,7 @@
 // functions that make each file's classes at module initialisation.
 #pragma once
 
+#include <functional>
 #include <variant>
 
 #include "rules/state_enum.hpp"
@@ -48,11 +49,40 @@ void make_state_classes();
 // players.cpp: the built-in players' classes, and the seats of a game.
 void add_player_classes(PyObject* players_module);
 
+// decisions.cpp: a built-in player's decision made so that the interpreter stays responsive.
+// While the player searches or waits for a line of input, this thread checks for signals; a
+// handler that raises abandons the decision (the player is left as before it) and its
+// exception passes on. With `release_lock` the interpreter lock is released for the decision,
+// so other Python threads run meanwhile; `decide` must then touch no Python object.
+[[nodiscard]] Action decide_responsively(
+    bool release_lock, const std::function<Action(const DecisionCheck&)>& decide);
+
+[[nodiscard]] inline bool releases_lock(const MCTSPlayer& player) {
+  return player.options().release_gil;
+}
+template <typename P>
+[[nodiscard]] bool releases_lock(const P& /*player*/) {
+  return false;
+}
+
+// Decides on `state`, which must not change while the lock is released: a private copy, or a
+// game's state while the game is borrowed.
+template <Play P>
+[[nodiscard]] Action decide(P& player, const StateEnum& state) {
+  return decide_responsively(releases_lock(player), [&](const DecisionCheck& check) {
+    return play_any(player, state, check);
+  });
+}
+[[nodiscard]] inline Action decide(NativePlayer& player, const StateEnum& state) {
+  return std::visit([&](auto& alternative) { return decide(alternative, state); }, player);
+}
+
 // The bridge behind every built-in player's Python `play`: the player decides on a private copy
 // of the State inside the state object, and the action comes back as a new action object.
 template <Play P>
 [[nodiscard]] Ref play_py(P& player, const Argument& state) {
-  return action_to_python(play_any(player, to_value<PyState>(state).state_enum));
+  const StateEnum copy = to_value<PyState>(state).state_enum;
+  return action_to_python(decide(player, copy));
 }
 
 // The method `play(state)` of a built-in player's class, for its method table with

@@ -62,7 +62,9 @@ Action ask_python_player(PyObject* player, PyObject* state_object) {
 }
 
 Action ask_seat(PyPlayer& seat, const StateEnum& state, PyObject* state_object) {
-  if (auto* native = std::get_if<NativePlayer>(&seat)) return play(*native, state);
+  // The game is borrowed for the whole loop, so its state holds still while a search that
+  // released the lock runs.
+  if (auto* native = std::get_if<NativePlayer>(&seat)) return decide(*native, state);
   // Our own reference: the call may run any Python code.
   const Ref player = Ref::borrow(std::get<Ref>(seat).get());
   return ask_python_player(player.get(), state_object);

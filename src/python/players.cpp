@@ -1,6 +1,8 @@
 // The built-in players' classes in the `players` module, and the conversion of a game's player
 // list entries into seats.
 #include <array>
+#include <cmath>
+#include <string>
 
 #include "python/classes.hpp"
 
@@ -45,20 +47,76 @@ PyObject* make_input_player_type() {
   return reinterpret_cast<PyObject*>(make_type<InputPlayer>("InputPlayer", slots));
 }
 
+std::optional<double> to_time_budget(const Argument& seconds) {
+  if (seconds.absent_or_none()) return std::nullopt;
+  const double value = to_double(seconds);
+  if (!(std::isfinite(value) && value > 0.0)) {
+    raise(PyExc_ValueError, "seconds must be a positive, finite number, got " +
+                                repr_text(seconds.object));
+  }
+  return value;
+}
+
+Information to_information(const Argument& information) {
+  if (information.object == nullptr) return Information::Full;
+  const std::string name = to_string(information);
+  if (name == "full") return Information::Full;
+  if (name == "own") return Information::Own;
+  raise(PyExc_ValueError, "information must be 'full' or 'own', got " +
+                              repr_text(information.object));
+}
+
 PyObject* new_mcts_player(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    const auto [playouts, num_threads, use_heuristics, policy_variation] = parse_arguments(
-        "MCTSPlayer", std::array{"playouts", "num_threads", "use_heuristics", "policy_variation"},
-        3, args, kwargs);
+    const auto [playouts, num_threads, use_heuristics, policy_variation, seconds, information,
+                release_gil] =
+        parse_arguments("MCTSPlayer",
+                        std::array{"playouts", "num_threads", "use_heuristics", "policy_variation",
+                                   "seconds", "information", "release_gil"},
+                        3, args, kwargs, 4);
     // Every argument is converted before the player is made, so a bad one makes none.
     const auto playout_count = to_unsigned<std::uint32_t>(playouts);
     const auto thread_count = static_cast<std::size_t>(to_u64(num_threads));
     const bool heuristics = to_exact_bool(use_heuristics);
-    if (policy_variation.absent_or_none()) {
-      return wrap(MCTSPlayer(playout_count, thread_count, heuristics, std::nullopt));
-    }
-    const auto policy = to_unsigned<std::uint8_t>(policy_variation);
-    return wrap(MCTSPlayer(playout_count, thread_count, heuristics, policy));
+    std::optional<std::uint8_t> policy;
+    if (!policy_variation.absent_or_none()) policy = to_unsigned<std::uint8_t>(policy_variation);
+    MCTSOptions options;
+    options.seconds = to_time_budget(seconds);
+    options.information = to_information(information);
+    options.release_gil = release_gil.object != nullptr && to_exact_bool(release_gil);
+    return wrap(MCTSPlayer(playout_count, thread_count, heuristics, policy, options));
+  });
+}
+
+// Holds a player object for one call; a second call meanwhile (from another thread while the
+// lock is released, or from code that a signal handler runs) is refused.
+class InUse {
+ public:
+  explicit InUse(MCTSPlayer& player) : player_(player) {
+    if (!player_.try_begin_use()) refuse();
+  }
+  ~InUse() { player_.end_use(); }
+  InUse(const InUse&) = delete;
+  InUse& operator=(const InUse&) = delete;
+
+  [[noreturn]] static void refuse() {
+    raise(PyExc_RuntimeError, "MCTSPlayer is in use: its play() is running");
+  }
+
+ private:
+  MCTSPlayer& player_;
+};
+
+PyObject* mcts_play(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
+    MCTSPlayer& player = value_of<MCTSPlayer>(self);
+    const StateEnum copy = to_value<PyState>(state).state_enum;
+    const Action action = [&] {
+      const InUse in_use(player);
+      return decide(player, copy);
+    }();
+    return action_to_python(action);
   });
 }
 
@@ -71,10 +129,14 @@ Ref ranked_entry(const RankedAction& entry) {
 
 PyObject* mcts_ranked_actions(PyObject* self, PyObject* /*unused*/) {
   return guarded([&] {
-    const auto& ranking = value_of<MCTSPlayer>(self).ranked_actions();
+    const MCTSPlayer& player = value_of<MCTSPlayer>(self);
+    if (player.in_use()) InUse::refuse();
     Ref list = Ref::checked(PyList_New(0));
-    if (!ranking) return list;
-    for (const RankedAction& entry : *ranking) {
+    if (!player.ranked_actions()) return list;
+    // Making the objects may run any Python code (the collector, a finalizer that calls play on
+    // this very player), so the walk is over a copy of its own.
+    const std::vector<RankedAction> ranking = *player.ranked_actions();
+    for (const RankedAction& entry : ranking) {
       Ref tuple = ranked_entry(entry);
       if (PyList_Append(list.get(), tuple.get()) < 0) raise_already_set();
     }
@@ -94,7 +156,7 @@ constexpr char mcts_ranked_actions_doc[] =
     "List of tuples in the form `(action, visits, avg_reward)`";
 
 PyMethodDef mcts_player_methods[] = {
-    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&native_play_method<MCTSPlayer>)),
+    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&mcts_play)),
      METH_VARARGS | METH_KEYWORDS, mcts_play_doc},
     {"ranked_actions", &mcts_ranked_actions, METH_NOARGS, mcts_ranked_actions_doc},
     {nullptr, nullptr, 0, nullptr},

@@ -1,8 +1,10 @@
 #include "python/py.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <system_error>
 
 #include "base/error.hpp"
 
@@ -85,6 +87,13 @@ std::string type_name(PyObject* object) {
   return last_dot ? last_dot + 1 : name;
 }
 
+std::string repr_text(PyObject* object) {
+  const Ref text = Ref::checked(PyObject_Repr(object));
+  const char* utf8 = PyUnicode_AsUTF8(text.get());
+  if (utf8 == nullptr) raise_already_set();
+  return utf8;
+}
+
 std::string conversion_failure(PyObject* object, const char* target) {
   return "'" + type_name(object) + "' object cannot be converted to '" + target + "'";
 }
@@ -105,6 +114,9 @@ void translate_current_exception() noexcept {
     raise_panic(fault.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const std::system_error& error) {
+    // The machine refused a resource (a thread, say): an ordinary error, not a broken invariant.
+    PyErr_SetString(PyExc_RuntimeError, error.what());
   } catch (const std::exception& error) {
     raise_panic(error.what());
   } catch (...) {
@@ -117,10 +129,12 @@ void Argument::refuse(const std::string& reason) const {
 }
 
 void bind_arguments(const char* function, std::span<const char* const> names, std::size_t required,
-                    PyObject* args, PyObject* kwargs, std::span<Argument> bound) {
+                    PyObject* args, PyObject* kwargs, std::span<Argument> bound,
+                    std::size_t positional) {
   const std::size_t given = args ? static_cast<std::size_t>(PyTuple_GET_SIZE(args)) : 0;
-  if (given > names.size()) {
-    raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(names.size()) +
+  const std::size_t most = std::min(positional, names.size());
+  if (given > most) {
+    raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(most) +
                                " but " + std::to_string(given) + " were given");
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -172,6 +186,30 @@ std::optional<std::uint64_t> to_optional_u64(const Argument& argument) {
 bool to_exact_bool(const Argument& argument) {
   if (!PyBool_Check(argument.object)) argument.refuse(conversion_failure(argument.object, "PyBool"));
   return argument.object == Py_True;
+}
+
+double to_double(const Argument& argument) {
+  if (!PyFloat_Check(argument.object) && !PyNumber_Check(argument.object)) {
+    argument.refuse("must be real number, not " + type_name(argument.object));
+  }
+  const double value = PyFloat_AsDouble(argument.object);
+  if (value == -1.0 && PyErr_Occurred()) {
+    if (std::optional<std::string> message = take_message_if(PyExc_TypeError)) {
+      argument.refuse(*message);
+    }
+    raise_already_set();
+  }
+  return value;
+}
+
+std::string to_string(const Argument& argument) {
+  if (!PyUnicode_Check(argument.object)) {
+    argument.refuse("must be str, not " + type_name(argument.object));
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(argument.object, &size);
+  if (utf8 == nullptr) raise_already_set();
+  return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 PyTypeObject* make_type(const char* name, std::size_t basic_size, unsigned int flags,

@@ -66,6 +66,8 @@ struct ErrorAlreadySet {};
 
 // The type's own name without its module, as the interpreter's messages show it.
 [[nodiscard]] std::string type_name(PyObject* object);
+// repr(object), as messages quote a value.
+[[nodiscard]] std::string repr_text(PyObject* object);
 // "'int' object cannot be converted to 'Card'": the standard conversion failure.
 [[nodiscard]] std::string conversion_failure(PyObject* object, const char* target);
 
@@ -112,17 +114,21 @@ struct Argument {
 };
 
 // Binds the arguments of a call by position or keyword to `names`, of which the first
-// `required` must be given. Too many, unknown, repeated or missing arguments raise TypeError.
+// `required` must be given and only the first `positional` may be given by position (the rest
+// are keyword-only). Too many, unknown, repeated or missing arguments raise TypeError.
+inline constexpr std::size_t all_positional = std::numeric_limits<std::size_t>::max();
 void bind_arguments(const char* function, std::span<const char* const> names, std::size_t required,
-                    PyObject* args, PyObject* kwargs, std::span<Argument> bound);
+                    PyObject* args, PyObject* kwargs, std::span<Argument> bound,
+                    std::size_t positional = all_positional);
 
 template <std::size_t K>
 [[nodiscard]] std::array<Argument, K> parse_arguments(const char* function,
                                                       const std::array<const char*, K>& names,
                                                       std::size_t required, PyObject* args,
-                                                      PyObject* kwargs) {
+                                                      PyObject* kwargs,
+                                                      std::size_t positional = all_positional) {
   std::array<Argument, K> bound{};
-  bind_arguments(function, names, required, args, kwargs, bound);
+  bind_arguments(function, names, required, args, kwargs, bound, positional);
   return bound;
 }
 
@@ -144,6 +150,13 @@ template <std::unsigned_integral T>
 
 // Exactly True or False; integers are refused.
 [[nodiscard]] bool to_exact_bool(const Argument& argument);
+
+// A real number (anything with __float__ or __index__); other kinds raise TypeError naming the
+// parameter.
+[[nodiscard]] double to_double(const Argument& argument);
+
+// A str argument as UTF-8; other kinds raise TypeError naming the parameter.
+[[nodiscard]] std::string to_string(const Argument& argument);
 
 // Calls `each` with every element of a sequence argument (a str is not taken as a sequence of
 // its characters).

@@ -1,0 +1,343 @@
+"""The module under careless or hostile use: signals during long calls, re-entrant code run by the
+collector, absurd thread counts, endless input. Whatever can crash or needs a signal runs in a
+child interpreter."""
+
+import os
+import select
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+import tornquil
+from conftest import child_environment
+
+# How late Ctrl-C may reach the user.
+PROMPTNESS = 0.5
+
+PRELUDE = textwrap.dedent("""
+    import os, sys, time, tornquil
+    MCTSPlayer = tornquil.players.MCTSPlayer
+
+    def say(*words):
+        print(*words, flush=True)
+
+    class Snapshot:
+        def play(self, state):
+            global STATE
+            STATE = state
+            raise LookupError
+
+    def new_state(players=4, seed=5):
+        try:
+            tornquil.TornquilGame([Snapshot()] * players, seed).playout()
+        except LookupError:
+            return STATE
+""")
+
+
+class Child:
+    """A child interpreter running PRELUDE + `code`, talking line by line over pipes."""
+
+    def __init__(self, code):
+        self.process = subprocess.Popen(
+            [sys.executable, "-c", PRELUDE + textwrap.dedent(code)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=child_environment(NO_COLOR="1"))
+        self.output = b""
+
+    def wait_for(self, text, timeout=60, count=1):
+        deadline = time.monotonic() + timeout
+        while self.output.count(text.encode()) < count:
+            left = deadline - time.monotonic()
+            assert left > 0, f"no {text!r} in {self.output!r}"
+            ready, _, _ = select.select([self.process.stdout], [], [], left)
+            if ready:
+                chunk = os.read(self.process.stdout.fileno(), 65536)
+                assert chunk, f"child ended before {text!r}: {self.output!r} {self.finish()[1]}"
+                self.output += chunk
+        return time.monotonic()
+
+    def interrupt(self):
+        self.process.send_signal(signal.SIGINT)
+        return time.monotonic()
+
+    def finish(self, timeout=60):
+        if self.process.stdin is not None and self.process.stdin.closed:
+            self.process.stdin = None
+        rest, errors = self.process.communicate(timeout=timeout)
+        self.output += rest
+        return self.output.decode(), errors.decode()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+@pytest.fixture
+def child():
+    made = []
+
+    def start(code):
+        made.append(Child(code))
+        return made[-1]
+
+    yield start
+    for each in made:
+        each.close()
+
+
+def test_finalizer_that_plays_during_ranked_actions_leaves_the_list_whole():
+    code = """
+        import gc
+        gc.set_threshold(1, 1, 1)
+        state = new_state(2)
+        player = MCTSPlayer(300, 1, True)
+        player.play(state)
+
+        class PlaysWhenCollected:
+            def __del__(self):
+                player.play(state)
+
+        for round in range(300):
+            cycle = PlaysWhenCollected()
+            cycle.me = cycle
+            del cycle
+            ranking = player.ranked_actions()
+            texts = [str(action) for action, _, _ in ranking]
+            assert len(texts) == len(set(texts)), texts
+            assert sum(visits for _, visits, _ in ranking) == 300
+        say("WHOLE")
+    """
+    for _ in range(3):
+        process = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(code)],
+                                 capture_output=True, env=child_environment(NO_COLOR="1"), timeout=120)
+        assert process.returncode == 0, process.stderr.decode()
+        assert process.stdout.decode() == "WHOLE\n"
+
+
+def test_ctrl_c_reaches_a_long_search_at_once_and_leaves_ranking_and_player_usable(child):
+    running = child("""
+        def visits_of(ranking):
+            return [(str(action), visits) for action, visits, _ in ranking]
+
+        state = new_state(4)
+        player = MCTSPlayer(4_000_000_000, 2, True, seconds=3.0)
+        player.play(state)
+        before = visits_of(player.ranked_actions())
+        try:
+            say("SEARCHING")
+            player.play(state)
+        except KeyboardInterrupt:
+            say("INTERRUPTED")
+        assert visits_of(player.ranked_actions()) == before
+        player.play(state)
+        assert sum(visits for _, visits in visits_of(player.ranked_actions())) > 0
+        say("USABLE")
+    """)
+    running.wait_for("SEARCHING")
+    time.sleep(1.0)
+    sent = running.interrupt()
+    arrived = running.wait_for("INTERRUPTED")
+    assert arrived - sent < PROMPTNESS
+    output, errors = running.finish()
+    assert output.endswith("USABLE\n"), errors
+
+
+def test_ctrl_c_reaches_a_game_of_search_players_and_the_game_stays_as_it_was(child):
+    running = child("""
+        game = tornquil.TornquilGame([MCTSPlayer(4_000_000_000, 2, True)] * 3, 8)
+        game.print()
+        say("PLAYING")
+        try:
+            game.playout()
+        except KeyboardInterrupt:
+            say("INTERRUPTED")
+        assert game.reward() == 0
+        game.print()
+        say("PRINTED")
+    """)
+    running.wait_for("PLAYING")
+    time.sleep(1.0)
+    sent = running.interrupt()
+    assert running.wait_for("INTERRUPTED") - sent < PROMPTNESS
+    output, errors = running.finish()
+    assert output.endswith("PRINTED\n"), errors
+    # The state the game holds is printed the same before and after the interrupted turn.
+    half = len(errors) // 2
+    assert errors[:half] == errors[half:] and "&self.state" in errors
+
+
+def test_ctrl_c_at_the_console_prompt_raises_keyboard_interrupt_and_input_stays_readable(child):
+    running = child("""
+        game = tornquil.TornquilGame([tornquil.players.InputPlayer()], 3)
+        for attempt in ("first", "second"):
+            try:
+                game.playout()
+            except KeyboardInterrupt:
+                say("INTERRUPTED", attempt)
+            except BaseException as error:
+                say("RAISED", type(error).__name__, error)
+    """)
+    running.wait_for("Type number to select an action:")
+    sent = running.interrupt()
+    assert running.wait_for("INTERRUPTED first") - sent < PROMPTNESS
+    running.wait_for("Type number to select an action:", count=2)
+    # The second game reads the lines that are still to come: an action, then the end.
+    running.process.stdin.write(b"99\n")
+    running.process.stdin.close()
+    output, errors = running.finish()
+    assert "Could not match input with any action. Please try again!\n" in output, errors
+    assert output.endswith("RAISED PanicException Error reading input.: end of input\n"), errors
+
+
+def test_endless_line_is_read_in_flat_memory_and_quoted_in_part():
+    code = """
+        import resource
+        game = tornquil.TornquilGame([tornquil.players.InputPlayer()], 3)
+        try:
+            game.playout()
+        except BaseException as error:
+            say("RAISED", type(error).__name__, error)
+        say("PEAK", resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+    """
+    process = subprocess.Popen([sys.executable, "-c", PRELUDE + textwrap.dedent(code)],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env=child_environment(NO_COLOR="1"))
+    junk = b"x" * (1 << 20)
+
+    def feed():
+        for _ in range(200):  # 200 MiB without a line break
+            process.stdin.write(junk)
+        process.stdin.write(b"\n")
+        process.stdin.close()
+
+    feeder = threading.Thread(target=feed)
+    feeder.start()
+    output = process.stdout.read()
+    feeder.join()
+    errors = process.stderr.read()
+    process.wait(timeout=60)
+    text = output.decode()
+    assert 'Failed to parse input "' + "x" * 64 + '" (cut: a line longer than 65536 bytes).' in text, errors
+    assert len(text) < 10_000
+    peak_kib = int(text.rsplit("PEAK ", 1)[1])
+    assert peak_kib < 100 * 1024, peak_kib
+
+
+def test_absurd_thread_count_searches_with_at_most_the_ceiling_and_counts_every_playout():
+    state_player = tornquil.players.MCTSPlayer(100_000, 10**6, True)
+    from conftest import FirstActionPlayer
+    first = FirstActionPlayer()
+    tornquil.TornquilGame([first, first], 4).playout()
+    started = time.monotonic()
+    state_player.play(first.states[0])
+    assert time.monotonic() - started < 60
+    assert sum(visits for _, visits, _ in state_player.ranked_actions()) == 100_000
+
+
+def new_state(players=2, seed=4):
+    from conftest import FirstActionPlayer
+    first = FirstActionPlayer()
+    tornquil.TornquilGame([first] * players, seed).playout()
+    return first.states[0]
+
+
+def test_time_budget_bounds_a_huge_decision_and_the_visits_add_up_to_what_was_done():
+    state = new_state(4)
+    fastest = None
+    for _ in range(3):  # the fastest of three, so that a busy machine does not decide
+        player = tornquil.players.MCTSPlayer(10**9, 2, True, seconds=0.2)
+        started = time.monotonic()
+        player.play(state)
+        elapsed = time.monotonic() - started
+        fastest = elapsed if fastest is None else min(fastest, elapsed)
+        visits = sum(visits for _, visits, _ in player.ranked_actions())
+        assert 2 <= visits < 10**9
+    assert 0.2 <= fastest < 0.25
+
+
+def ticks_in(seconds, during=lambda: time.sleep(2.0)):
+    """How often a Python thread that sleeps 10 ms at a time gets to run while `during` runs."""
+    ticks = []
+    done = threading.Event()
+
+    def tick():
+        while not done.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0.01)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    started = time.monotonic()
+    during()
+    elapsed = time.monotonic() - started
+    done.set()
+    ticker.join()
+    return len([t for t in ticks if started <= t <= started + elapsed]) / elapsed
+
+
+def test_released_lock_lets_other_threads_run_and_a_second_caller_is_refused():
+    state = new_state(2)
+    # One worker, so that a core is left for the ticking thread: what is measured is the lock.
+    player = tornquil.players.MCTSPlayer(4_000_000_000, 1, True, seconds=2.0, release_gil=True)
+    refusals = []
+
+    def second_caller():
+        time.sleep(0.5)
+        for call in (lambda: player.play(state), player.ranked_actions):
+            try:
+                call()
+            except RuntimeError as error:
+                refusals.append(str(error))
+
+    intruder = threading.Thread(target=second_caller)
+
+    def search():
+        intruder.start()
+        player.play(state)
+
+    baseline = ticks_in(2.0)
+    searching = ticks_in(2.0, search)
+    intruder.join()
+    assert searching >= 0.8 * baseline, (searching, baseline)
+    assert refusals == ["MCTSPlayer is in use: its play() is running"] * 2
+    # Afterwards the player is free again.
+    assert len(player.ranked_actions()) == len(state.action_space())
+
+
+def test_held_lock_keeps_other_threads_waiting_by_default():
+    state = new_state(2)
+    player = tornquil.players.MCTSPlayer(4_000_000_000, 1, True, seconds=1.0)
+    assert ticks_in(1.0, lambda: player.play(state)) < 10
+
+
+def test_held_lock_is_the_default_and_a_game_seat_may_release_it():
+    state = new_state(2)
+    seat = tornquil.players.MCTSPlayer(200, 2, True, release_gil=True)
+    game = tornquil.TornquilGame([seat, tornquil.players.RandomPlayer(seed=2)], 6)
+    assert int(game.playout()) in (0, 1)
+    held = tornquil.players.MCTSPlayer(200, 2, True)
+    held.play(state)
+    assert sum(visits for _, visits, _ in held.ranked_actions()) == 200
+
+
+@pytest.mark.parametrize("options, error", [
+    (dict(seconds=0), ValueError), (dict(seconds=-1.0), ValueError),
+    (dict(seconds=float("inf")), ValueError), (dict(seconds=float("nan")), ValueError),
+    (dict(seconds="1"), TypeError), (dict(information="hidden"), ValueError),
+    (dict(information=None), TypeError), (dict(release_gil=1), TypeError),
+])
+def test_new_options_refuse_bad_values(options, error):
+    with pytest.raises(error):
+        tornquil.players.MCTSPlayer(10, 1, True, **options)
+
+
+def test_new_options_are_keyword_only():
+    with pytest.raises(TypeError, match=r"takes 4 positional arguments but 5 were given"):
+        tornquil.players.MCTSPlayer(10, 1, True, None, 1.0)
