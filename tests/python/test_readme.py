@@ -28,3 +28,9 @@ def test_the_search_player_example_advises_every_turn_and_ends_the_game():
     *advice, last = child.stdout.decode().splitlines()
     assert advice and all(re.search(r": \d+ of 2000 playouts, [\d.]+ enemies on average$", line) for line in advice)
     assert re.fullmatch(r"PyGameResult\.(Won|Lost) at level \d+", last)
+
+
+def test_the_environment_example_plays_an_episode_to_its_end():
+    child = run_python(example_code("## The learning environment"), NO_COLOR="1")
+    assert child.returncode == 0, child.stderr.decode()
+    assert re.fullmatch(r"(Won|Lost) at level \d+\n", child.stdout.decode())
