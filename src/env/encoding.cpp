@@ -31,7 +31,8 @@ std::uint8_t positions_of(const Hand& cards, const Hand& hand) {
   std::uint8_t mask = 0;
   for (const Card card : cards) {
     std::size_t position = 0;
-    while (position < hand.size() && (hand[position] != card || (mask >> position) & 1U)) ++position;
+    while (position < hand.size() && (hand[position] != card || (mask >> position) & 1U))
+      ++position;
     if (position == hand.size()) fault("a discard names a card the hand does not hold");
     mask |= static_cast<std::uint8_t>(1U << position);
   }
@@ -45,7 +46,8 @@ std::optional<Action> combo_at(std::size_t offset, const Hand& hand) {
   for (const Card card : hand) {
     if (card.value == value && ((suits >> suit_index(card.suit)) & 1U)) cards.push_back(card);
   }
-  if (cards.size() < 2 || cards.size() != static_cast<std::size_t>(std::popcount(suits))) return std::nullopt;
+  if (cards.size() < 2 || cards.size() != static_cast<std::size_t>(std::popcount(suits)))
+    return std::nullopt;
   return action::Combo{cards};
 }
 
@@ -63,7 +65,9 @@ struct CardCounts {
   void add(const Cards& cards) {
     for (const Card card : cards) counts[card_id(card)] += 1;
   }
-  void write(std::vector<float>& out, std::size_t at) const { std::copy(counts.begin(), counts.end(), out.begin() + static_cast<std::ptrdiff_t>(at)); }
+  void write(std::vector<float>& out, std::size_t at) const {
+    std::copy(counts.begin(), counts.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+  }
 };
 
 // Every card a game of N players holds: the forty number cards, its jesters and the royals.
@@ -108,7 +112,8 @@ void observe_table(const State<N>& state, std::vector<float>& out) {
   // gains them underneath, so its depth is known from the moment it is placed.
   for (std::size_t i = 0; i < table.tavern_deck.size(); ++i) {
     const Card card = table.tavern_deck[i];
-    if (is_royal(card)) out[L::tavern_royals + royal_id(card)] = static_cast<float>(table.tavern_deck.size() - i);
+    if (is_royal(card))
+      out[L::tavern_royals + royal_id(card)] = static_cast<float>(table.tavern_deck.size() - i);
   }
   for (std::size_t id = 0; id < royal_ids; ++id) out[L::enemies_beaten + id] = 1;
   for (const Enemy& enemy : table.castle_deck) out[L::enemies_beaten + royal_id(enemy.card())] = 0;
@@ -127,8 +132,10 @@ template <std::size_t N>
 void observe_turn(const State<N>& state, std::size_t seat, std::vector<float>& out) {
   using L = ObservationLayout;
   const Hand& hand = state.players[seat].hand;
-  for (std::size_t slot = 0; slot < hand.size(); ++slot) one_hot(out, L::hand_slots + slot * card_ids, card_id(hand[slot]));
-  for (std::size_t other = 0; other < N; ++other) out[L::hand_sizes + other] = static_cast<float>(state.players[other].hand.size());
+  for (std::size_t slot = 0; slot < hand.size(); ++slot)
+    one_hot(out, L::hand_slots + slot * card_ids, card_id(hand[slot]));
+  for (std::size_t other = 0; other < N; ++other)
+    out[L::hand_sizes + other] = static_cast<float>(state.players[other].hand.size());
   one_hot(out, L::observer, seat);
   one_hot(out, L::has_turn, state.has_turn.index);
   one_hot(out, L::phase, static_cast<std::size_t>(state.action_type.kind()));
@@ -149,11 +156,13 @@ void observe_hidden(const State<N>& state, std::vector<float>& out) {
   }
   const Pile& tavern = state.table.tavern_deck;
   for (std::size_t depth = 0; depth < tavern.size(); ++depth) {
-    out[L::tavern_order + depth] = static_cast<float>(card_id(tavern[tavern.size() - 1 - depth]) + 1);
+    out[L::tavern_order + depth] =
+        static_cast<float>(card_id(tavern[tavern.size() - 1 - depth]) + 1);
   }
   const CastleDeck& castle = state.table.castle_deck;
   for (std::size_t depth = 0; depth < castle.size(); ++depth) {
-    out[L::castle_order + depth] = static_cast<float>(royal_id(castle[castle.size() - 1 - depth].card()) + 1);
+    out[L::castle_order + depth] =
+        static_cast<float>(royal_id(castle[castle.size() - 1 - depth].card()) + 1);
   }
 }
 
@@ -220,15 +229,19 @@ Card card_of_id(std::size_t id) {
 }
 
 std::size_t royal_id(Card card) {
-  if (!is_royal(card) || card.suit == CardSuit::None) fault("only a Jack, Queen or King is an enemy");
+  if (!is_royal(card) || card.suit == CardSuit::None)
+    fault("only a Jack, Queen or King is an enemy");
   return suit_index(card.suit) * 3 + value_index(card.value) - value_index(CardValue::Jack);
 }
 
 std::size_t action_index(const Action& action, const Hand& hand) {
-  if (const auto* play = std::get_if<action::Play>(&action)) return in_block(play_block, card_id(play->card));
+  if (const auto* play = std::get_if<action::Play>(&action))
+    return in_block(play_block, card_id(play->card));
   if (const auto* combo = std::get_if<action::AnimalCombo>(&action)) {
-    if (combo->ace.value != CardValue::Ace || combo->partner == jester_card) fault("no such animal combo");
-    return in_block(animal_combo_block, suit_index(combo->ace.suit) * jester_id + card_id(combo->partner));
+    if (combo->ace.value != CardValue::Ace || combo->partner == jester_card)
+      fault("no such animal combo");
+    return in_block(animal_combo_block,
+                    suit_index(combo->ace.suit) * jester_id + card_id(combo->partner));
   }
   if (const auto* combo = std::get_if<action::Combo>(&action)) {
     if (combo->cards.size() < 2) fault("a combo holds at least two cards");
@@ -255,7 +268,8 @@ std::optional<Action> action_at(std::size_t index, const Hand& hand) {
   if (is_in(combo_block, index)) return combo_at(index - combo_block.first, hand);
   if (is_in(yield_block, index)) return action::Yield{};
   if (is_in(discard_block, index)) return discard_at(index - discard_block.first, hand);
-  if (is_in(change_player_block, index)) return action::ChangePlayer{PlayerId{index - change_player_block.first}};
+  if (is_in(change_player_block, index))
+    return action::ChangePlayer{PlayerId{index - change_player_block.first}};
   return std::nullopt;
 }
 
@@ -284,7 +298,8 @@ std::array<std::int8_t, action_count> legal_mask(const StateEnum& state) {
 }
 
 std::size_t observation_size(Information information) {
-  return information == Information::Full ? ObservationLayout::full_size : ObservationLayout::own_size;
+  return information == Information::Full ? ObservationLayout::full_size
+                                          : ObservationLayout::own_size;
 }
 
 std::vector<float> observation_high(Information information) {
@@ -306,7 +321,8 @@ std::vector<float> observation_high(Information information) {
   high[L::level] = GameResult::max_score();
   high[L::max_hand_size] = max_hand_capacity;
   if (information == Information::Full) {
-    for (std::size_t seat = 0; seat < max_seats; ++seat) fill_counts_high(high, L::hands + seat * card_ids);
+    for (std::size_t seat = 0; seat < max_seats; ++seat)
+      fill_counts_high(high, L::hands + seat * card_ids);
     fill(high, L::tavern_order, deck_capacity, card_ids);
     fill(high, L::castle_order, royal_ids, royal_ids);
   }

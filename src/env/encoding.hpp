@@ -37,12 +37,14 @@ inline constexpr ActionBlock play_block{0, card_ids};  // by card id
 inline constexpr ActionBlock animal_combo_block{play_block.first + play_block.count, 4 * jester_id};
 // By value (Two to Five) and the set of suits (bit per suit: spades 1, hearts 2, diamonds 4,
 // clubs 8); only sets of two or more whose total is at most 10 are ever legal.
-inline constexpr ActionBlock combo_block{animal_combo_block.first + animal_combo_block.count, 4 * 16};
+inline constexpr ActionBlock combo_block{animal_combo_block.first + animal_combo_block.count,
+                                         4 * 16};
 inline constexpr ActionBlock yield_block{combo_block.first + combo_block.count, 1};
 // By the bit mask of hand positions, 1 to 255: index first + mask - 1.
 inline constexpr ActionBlock discard_block{yield_block.first + yield_block.count, 255};
 // By the seat that acts next.
-inline constexpr ActionBlock change_player_block{discard_block.first + discard_block.count, max_seats};
+inline constexpr ActionBlock change_player_block{discard_block.first + discard_block.count,
+                                                 max_seats};
 inline constexpr std::size_t action_count = change_player_block.first + change_player_block.count;
 
 // The index of `action` as the player holding `hand` would take it. A discard's cards are
@@ -64,10 +66,10 @@ enum class Information : std::uint8_t { Own = 0, Full = 1 };
 
 // The blocks of an observation, in order. The counts of a pile are per card id.
 struct ObservationLayout {
-  static constexpr std::size_t hand_slots = 0;                          // 8 x 53, one-hot by position
+  static constexpr std::size_t hand_slots = 0;  // 8 x 53, one-hot by position
   static constexpr std::size_t attack_cards = hand_slots + 8 * card_ids;  // played at this enemy
   static constexpr std::size_t discard_pile = attack_cards + card_ids;
-  static constexpr std::size_t out_of_game = discard_pile + card_ids;  // discarded by the players
+  static constexpr std::size_t out_of_game = discard_pile + card_ids;   // discarded by the players
   static constexpr std::size_t tavern_royals = out_of_game + card_ids;  // 12: depth from top + 1
   static constexpr std::size_t enemies_beaten = tavern_royals + royal_ids;  // 12
   static constexpr std::size_t current_enemy = enemies_beaten + royal_ids;  // 12, one-hot
@@ -77,10 +79,10 @@ struct ObservationLayout {
   static constexpr std::size_t tavern_size = enemy_jester + 1;
   static constexpr std::size_t castle_size = tavern_size + 1;
   static constexpr std::size_t discard_size = castle_size + 1;
-  static constexpr std::size_t hand_sizes = discard_size + 1;        // 4, by seat
-  static constexpr std::size_t observer = hand_sizes + max_seats;    // 4, one-hot
-  static constexpr std::size_t has_turn = observer + max_seats;      // 4, one-hot
-  static constexpr std::size_t phase = has_turn + max_seats;         // 3: play, discard, jester
+  static constexpr std::size_t hand_sizes = discard_size + 1;      // 4, by seat
+  static constexpr std::size_t observer = hand_sizes + max_seats;  // 4, one-hot
+  static constexpr std::size_t has_turn = observer + max_seats;    // 4, one-hot
+  static constexpr std::size_t phase = has_turn + max_seats;       // 3: play, discard, jester
   static constexpr std::size_t discard_amount = phase + 3;
   static constexpr std::size_t times_yielded = discard_amount + 1;
   static constexpr std::size_t players = times_yielded + 1;
@@ -88,22 +90,29 @@ struct ObservationLayout {
   static constexpr std::size_t max_hand_size = level + 1;
   static constexpr std::size_t own_size = max_hand_size + 1;
   // Only with full information:
-  static constexpr std::size_t hands = own_size;                          // 4 x 53 counts, by seat
-  static constexpr std::size_t tavern_order = hands + max_seats * card_ids;  // 54: card id + 1, from the top
-  static constexpr std::size_t castle_order = tavern_order + deck_capacity;  // 12: royal id + 1, from the current enemy
+  static constexpr std::size_t hands = own_size;  // 4 x 53 counts, by seat
+  static constexpr std::size_t tavern_order =
+      hands + max_seats * card_ids;  // 54: card id + 1, from the top
+  static constexpr std::size_t castle_order =
+      tavern_order + deck_capacity;  // 12: royal id + 1, from the current enemy
   static constexpr std::size_t full_size = castle_order + royal_ids;
 };
+// The README's tables give these numbers to the users of the environment.
+static_assert(action_count == 585 && ObservationLayout::own_size == 645 &&
+              ObservationLayout::full_size == 923);
 
 [[nodiscard]] std::size_t observation_size(Information information);
 // The largest value each entry can take; every entry is at least 0.
 [[nodiscard]] std::vector<float> observation_high(Information information);
 // The observation of the state for `seat`, which must be a seat of the game.
-[[nodiscard]] std::vector<float> observe(const StateEnum& state, std::size_t seat, Information information);
+[[nodiscard]] std::vector<float> observe(const StateEnum& state, std::size_t seat,
+                                         Information information);
 
 // A state the seat cannot tell from this one: the cards hidden from it (the other hands and the
 // tavern deck, but no royal, whose place is public) dealt anew among the same places, the
 // enemies still to come reordered within their rank, and a new seed for the random steps ahead.
 // Its own observation for the seat is unchanged.
-[[nodiscard]] StateEnum resample_hidden(const StateEnum& state, std::size_t seat, std::uint64_t seed);
+[[nodiscard]] StateEnum resample_hidden(const StateEnum& state, std::size_t seat,
+                                        std::uint64_t seed);
 
 }  // namespace tornquil::env

@@ -18,8 +18,7 @@ struct Game {
 };
 
 struct GameObject {
-  PyObject_HEAD
-  Game game;
+  PyObject_HEAD Game game;
 };
 
 Game& game_of(PyObject* self) { return reinterpret_cast<GameObject*>(self)->game; }
@@ -56,7 +55,8 @@ Ref result_name(const std::optional<GameResult>& result) {
 PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   const ModuleState& module = module_state_of(type);
   return guarded(module, [&] {
-    const auto [players, seed] = parse_arguments("Game", std::array{"players", "seed"}, 1, args, kwargs);
+    const auto [players, seed] =
+        parse_arguments("Game", std::array{"players", "seed"}, 1, args, kwargs);
     auto created = StateEnum::create(to_u64(players), to_optional_u64(seed));
     const StateEnum* state = std::get_if<StateEnum>(&created);
     if (state == nullptr) raise(PyExc_ValueError, "Only 1-4 players are allowed");
@@ -108,8 +108,10 @@ PyObject* step(PyObject* self, PyObject* args, PyObject* kwargs) {
     Game& game = game_of(self);
     if (game.result) raise(PyExc_RuntimeError, "the game has ended");
     const std::optional<Action> action =
-        index < action_count ? legal_action_at(game.state, static_cast<std::size_t>(index)) : std::nullopt;
-    if (!action) raise(PyExc_ValueError, "action " + std::to_string(index) + " is not legal in this state");
+        index < action_count ? legal_action_at(game.state, static_cast<std::size_t>(index))
+                             : std::nullopt;
+    if (!action)
+      raise(PyExc_ValueError, "action " + std::to_string(index) + " is not legal in this state");
     game.result = game.state.take_action(*action);
     return result_name(game.result);
   });
@@ -132,19 +134,24 @@ PyObject* observation(PyObject* self, PyObject* args, PyObject* kwargs) {
     const auto [seat, information] =
         parse_arguments("observation", std::array{"seat", "information"}, 2, args, kwargs);
     const Game& game = game_of(self);
-    const std::vector<float> values = observe(game.state, to_seat(seat, game.state), to_information(information));
+    const std::vector<float> values =
+        observe(game.state, to_seat(seat, game.state), to_information(information));
     return bytes(values.data(), values.size() * sizeof(float));
   });
 }
 
 PyObject* action_text(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(state_for(self), [&] {
-    const auto [index_argument] = parse_arguments("action_text", std::array{"index"}, 1, args, kwargs);
+    const auto [index_argument] =
+        parse_arguments("action_text", std::array{"index"}, 1, args, kwargs);
     const std::uint64_t index = to_u64(index_argument);
     const Game& game = game_of(self);
     const std::optional<Action> action =
-        index < action_count ? action_at(static_cast<std::size_t>(index), game.state.current_hand()) : std::nullopt;
-    if (!action) raise(PyExc_ValueError, "action " + std::to_string(index) + " cannot be formed from this hand");
+        index < action_count ? action_at(static_cast<std::size_t>(index), game.state.current_hand())
+                             : std::nullopt;
+    if (!action)
+      raise(PyExc_ValueError,
+            "action " + std::to_string(index) + " cannot be formed from this hand");
     return text(debug_text(*action));
   });
 }
@@ -155,11 +162,13 @@ PyObject* copy(PyObject* self, PyObject*) {
 
 PyObject* resample(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(state_for(self), [&] {
-    const auto [seat, seed] = parse_arguments("resample_hidden", std::array{"seat", "seed"}, 2, args, kwargs);
+    const auto [seat, seed] =
+        parse_arguments("resample_hidden", std::array{"seat", "seed"}, 2, args, kwargs);
     const Game& game = game_of(self);
     if (game.result) raise(PyExc_RuntimeError, "the game has ended");
-    return wrap_game(state_for(self), Game{resample_hidden(game.state, to_seat(seat, game.state), to_u64(seed)),
-                                           std::nullopt});
+    return wrap_game(
+        state_for(self),
+        Game{resample_hidden(game.state, to_seat(seat, game.state), to_u64(seed)), std::nullopt});
   });
 }
 
@@ -170,9 +179,12 @@ PyObject* display(PyObject* self) {
 PyMethodDef game_methods[] = {
     {"player_count", &player_count, METH_NOARGS, "The number of seats."},
     {"has_turn", &has_turn, METH_NOARGS, "The seat to move."},
-    {"legal_mask", &legal_mask, METH_NOARGS, "One byte per action index: 1 where the action is legal."},
-    {"legal_indices", &legal_indices, METH_NOARGS, "The legal action indices in the order the rules list them."},
-    {"step", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&step)), METH_VARARGS | METH_KEYWORDS,
+    {"legal_mask", &legal_mask, METH_NOARGS,
+     "One byte per action index: 1 where the action is legal."},
+    {"legal_indices", &legal_indices, METH_NOARGS,
+     "The legal action indices in the order the rules list them."},
+    {"step", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&step)),
+     METH_VARARGS | METH_KEYWORDS,
      "Takes the action at the index; returns 'Won' or 'Lost' when that ends the game, else None."},
     {"result", &result, METH_NOARGS, "'Won', 'Lost', or None while the game goes on."},
     {"level", &level, METH_NOARGS, "The enemies defeated."},
@@ -182,7 +194,8 @@ PyMethodDef game_methods[] = {
      METH_VARARGS | METH_KEYWORDS, "The text of the action an index stands for in this state."},
     {"copy", &copy, METH_NOARGS, "An independent copy."},
     {"resample_hidden", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&resample)),
-     METH_VARARGS | METH_KEYWORDS, "A game the seat cannot tell from this one, its hidden cards dealt anew."},
+     METH_VARARGS | METH_KEYWORDS,
+     "A game the seat cannot tell from this one, its hidden cards dealt anew."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -210,14 +223,16 @@ PyType_Spec game_spec = {
 
 PyObject* observation_size(PyObject* module, PyObject* args, PyObject* kwargs) {
   return guarded(module_state(module), [&] {
-    const auto [information] = parse_arguments("observation_size", std::array{"information"}, 1, args, kwargs);
+    const auto [information] =
+        parse_arguments("observation_size", std::array{"information"}, 1, args, kwargs);
     return integer(env::observation_size(to_information(information)));
   });
 }
 
 PyObject* observation_high(PyObject* module, PyObject* args, PyObject* kwargs) {
   return guarded(module_state(module), [&] {
-    const auto [information] = parse_arguments("observation_high", std::array{"information"}, 1, args, kwargs);
+    const auto [information] =
+        parse_arguments("observation_high", std::array{"information"}, 1, args, kwargs);
     const std::vector<float> high = env::observation_high(to_information(information));
     return bytes(high.data(), high.size() * sizeof(float));
   });
@@ -249,10 +264,12 @@ Ref action_blocks() {
 int exec_module(PyObject* module) {
   ModuleState& state = module_state(module);
   try {
-    state.panic_exception =
-        Ref::checked(PyErr_NewException("_tornquil_env.PanicException", PyExc_BaseException, nullptr)).release();
+    state.panic_exception = Ref::checked(PyErr_NewException("_tornquil_env.PanicException",
+                                                            PyExc_BaseException, nullptr))
+                                .release();
     state.game_type = Ref::checked(PyType_FromModuleAndSpec(module, &game_spec, nullptr)).release();
-    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(state.game_type)) < 0) raise_already_set();
+    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(state.game_type)) < 0)
+      raise_already_set();
     add_object(module, "ACTION_COUNT", integer(action_count));
     add_object(module, "ACTION_BLOCKS", action_blocks());
     return 0;
@@ -279,10 +296,14 @@ int clear_module(PyObject* module) {
 void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyMethodDef module_functions[] = {
-    {"observation_size", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_size)),
-     METH_VARARGS | METH_KEYWORDS, "The length of an observation with 'own' or 'full' information."},
-    {"observation_high", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_high)),
-     METH_VARARGS | METH_KEYWORDS, "The largest value of each observation entry, as float32 bytes."},
+    {"observation_size",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_size)),
+     METH_VARARGS | METH_KEYWORDS,
+     "The length of an observation with 'own' or 'full' information."},
+    {"observation_high",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_high)),
+     METH_VARARGS | METH_KEYWORDS,
+     "The largest value of each observation entry, as float32 bytes."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -294,7 +315,8 @@ PyModuleDef_Slot module_slots[] = {
 PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "_tornquil_env",
-    .m_doc = "The native side of tornquil_env: action indices, legal masks and observation vectors.",
+    .m_doc =
+        "The native side of tornquil_env: action indices, legal masks and observation vectors.",
     .m_size = sizeof(ModuleState),
     .m_methods = module_functions,
     .m_slots = module_slots,

@@ -36,7 +36,8 @@ void raise(PyObject* type, const std::string& message) {
 }
 
 void raise_already_set() {
-  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "a call failed without setting an error");
+  if (!PyErr_Occurred())
+    PyErr_SetString(PyExc_SystemError, "a call failed without setting an error");
   throw ErrorAlreadySet{};
 }
 
@@ -64,8 +65,8 @@ void bind_arguments(const char* function, std::span<const char* const> names, st
                     PyObject* args, PyObject* kwargs, std::span<Argument> bound) {
   const std::size_t given = args ? static_cast<std::size_t>(PyTuple_GET_SIZE(args)) : 0;
   if (given > names.size()) {
-    raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(names.size()) + " but " +
-                               std::to_string(given) + " were given");
+    raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(names.size()) +
+                               " but " + std::to_string(given) + " were given");
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     bound[i] = {names[i], i < given ? PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i)) : nullptr};
@@ -83,25 +84,28 @@ void bind_arguments(const char* function, std::span<const char* const> names, st
       std::size_t i = 0;
       while (i < names.size() && std::strcmp(names[i], keyword) != 0) ++i;
       if (i == names.size()) {
-        raise(PyExc_TypeError, std::string(function) + "() got an unexpected keyword argument '" + keyword + "'");
+        raise(PyExc_TypeError,
+              std::string(function) + "() got an unexpected keyword argument '" + keyword + "'");
       }
       if (bound[i].object != nullptr) {
-        raise(PyExc_TypeError, std::string(function) + "() got multiple values for argument '" + keyword + "'");
+        raise(PyExc_TypeError,
+              std::string(function) + "() got multiple values for argument '" + keyword + "'");
       }
       bound[i].object = value;
     }
   }
   for (std::size_t i = 0; i < required; ++i) {
     if (bound[i].object == nullptr) {
-      raise(PyExc_TypeError, std::string(function) + "() missing required argument '" + names[i] + "' (pos " +
-                                 std::to_string(i + 1) + ")");
+      raise(PyExc_TypeError, std::string(function) + "() missing required argument '" + names[i] +
+                                 "' (pos " + std::to_string(i + 1) + ")");
     }
   }
 }
 
 std::uint64_t to_u64(const Argument& argument) {
   if (!PyIndex_Check(argument.object)) {
-    argument.refuse("'" + type_name(argument.object) + "' object cannot be interpreted as an integer");
+    argument.refuse("'" + type_name(argument.object) +
+                    "' object cannot be interpreted as an integer");
   }
   const Ref index = Ref::checked(PyNumber_Index(argument.object));
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
@@ -115,7 +119,8 @@ std::optional<std::uint64_t> to_optional_u64(const Argument& argument) {
 }
 
 std::string to_text(const Argument& argument) {
-  if (!PyUnicode_Check(argument.object)) argument.refuse("expected str, got " + type_name(argument.object));
+  if (!PyUnicode_Check(argument.object))
+    argument.refuse("expected str, got " + type_name(argument.object));
   const char* utf8 = PyUnicode_AsUTF8(argument.object);
   if (utf8 == nullptr) raise_already_set();
   return utf8;
@@ -124,11 +129,13 @@ std::string to_text(const Argument& argument) {
 Ref integer(std::size_t value) { return Ref::checked(PyLong_FromSize_t(value)); }
 
 Ref text(const std::string& value) {
-  return Ref::checked(PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
+  return Ref::checked(
+      PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
 }
 
 Ref bytes(const void* data, std::size_t size) {
-  return Ref::checked(PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size)));
+  return Ref::checked(
+      PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size)));
 }
 
 }  // namespace tornquil::env::py

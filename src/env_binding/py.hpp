@@ -104,8 +104,10 @@ void bind_arguments(const char* function, std::span<const char* const> names, st
                     PyObject* args, PyObject* kwargs, std::span<Argument> bound);
 
 template <std::size_t K>
-[[nodiscard]] std::array<Argument, K> parse_arguments(const char* function, const std::array<const char*, K>& names,
-                                                      std::size_t required, PyObject* args, PyObject* kwargs) {
+[[nodiscard]] std::array<Argument, K> parse_arguments(const char* function,
+                                                      const std::array<const char*, K>& names,
+                                                      std::size_t required, PyObject* args,
+                                                      PyObject* kwargs) {
   std::array<Argument, K> bound{};
   bind_arguments(function, names, required, args, kwargs, bound);
   return bound;
