@@ -139,3 +139,23 @@ def test_failing_turns():
                 pass
 
     assert_flat(step, seats, 5000)
+
+
+def test_environment_native_calls():
+    import _tornquil_env
+
+    def step():
+        game = _tornquil_env.Game(3, 11)
+        while game.result() is None:
+            game.observation(game.has_turn(), "full")
+            game.legal_mask()
+            game.action_text(game.legal_indices()[-1])
+            game.resample_hidden(0, 1).copy()
+            str(game)
+            game.step(game.legal_indices()[-1])
+        try:
+            game.step(0)
+        except RuntimeError:
+            pass
+
+    assert_flat(step, [_tornquil_env.Game, _tornquil_env], 300)

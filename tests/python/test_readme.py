@@ -28,3 +28,18 @@ def test_the_search_player_example_advises_every_turn_and_ends_the_game():
     *advice, last = child.stdout.decode().splitlines()
     assert advice and all(re.search(r": \d+ of 2000 playouts, [\d.]+ enemies on average$", line) for line in advice)
     assert re.fullmatch(r"PyGameResult\.(Won|Lost) at level \d+", last)
+
+
+def test_the_environment_example_plays_an_episode_to_its_end():
+    child = run_python(example_code("## The learning environment"), NO_COLOR="1")
+    assert child.returncode == 0, child.stderr.decode()
+    assert re.fullmatch(r"(Won|Lost) at level \d+\n", child.stdout.decode())
+
+
+def test_the_action_table_gives_the_environments_index_ranges():
+    import tornquil_env
+
+    table = README.read_text().split("| indices | action |", 1)[1].split("\n\n", 1)[0]
+    ranges = [(int(first), int(last or first) - int(first) + 1)
+              for first, last in re.findall(r"^\| (\d+)(?:–(\d+))? \| ", table, re.M)]
+    assert ranges == sorted(tornquil_env.ACTION_BLOCKS.values())

@@ -1,0 +1,162 @@
+"""The tornquil card game as a PettingZoo environment (agent-environment cycle).
+
+``env(players=2, seed=None, information="own", render_mode=None)`` makes the environment with
+PettingZoo's usual order checks; ``raw_env(...)`` is the same without them. Agents are
+``player_0`` to ``player_{n-1}``, one per seat. Every action the game can offer has a fixed index
+(``ACTION_BLOCKS`` names the index range of each kind), and the observation carries the mask of the
+legal ones. The game is cooperative: every agent receives the enemies defeated at each step, and
+the game ends for all agents together.
+
+Needs the optional extra ``rl``: ``pip install 'tornquil[rl]'``.
+"""
+
+from __future__ import annotations
+
+import random
+from typing import Any, Optional
+
+try:
+    import numpy as np
+    from gymnasium import logger, spaces
+    from pettingzoo import AECEnv
+    from pettingzoo.utils import wrappers
+except ImportError as missing:  # pragma: no cover - exercised in a venv without the extra
+    raise ImportError(
+        f"tornquil_env needs numpy, gymnasium and pettingzoo ({missing.name or missing} is missing): "
+        "pip install 'tornquil[rl]'"
+    ) from missing
+
+import _tornquil_env as _native
+
+__all__ = ["ACTION_BLOCKS", "ACTION_COUNT", "INFORMATION", "env", "raw_env"]
+
+ACTION_COUNT: int = _native.ACTION_COUNT
+# Kind of action -> (first index, number of indices).
+ACTION_BLOCKS: dict[str, tuple[int, int]] = dict(_native.ACTION_BLOCKS)
+INFORMATION = ("own", "full")
+
+
+def env(players: int = 2, seed: Optional[int] = None, information: str = "own", render_mode: Optional[str] = None):
+    """The environment wrapped in PettingZoo's checks of index bounds and call order."""
+    environment = raw_env(players=players, seed=seed, information=information, render_mode=render_mode)
+    environment = wrappers.AssertOutOfBoundsWrapper(environment)
+    return wrappers.OrderEnforcingWrapper(environment)
+
+
+class raw_env(AECEnv):
+    """One game of tornquil per episode, dealt exactly as ``tornquil.TornquilGame(players, seed)``.
+
+    ``reset(seed=s)`` deals the game of seed ``s``; a reset without a seed deals the next game of
+    a sequence that the last seed (or the ``seed`` given here) started, or a game from the
+    operating system's entropy when there has been no seed at all.
+    """
+
+    metadata = {"render_modes": ["ansi", "human"], "name": "tornquil_v0", "is_parallelizable": False}
+
+    def __init__(self, players: int = 2, seed: Optional[int] = None, information: str = "own",
+                 render_mode: Optional[str] = None):
+        super().__init__()
+        if not isinstance(players, int) or isinstance(players, bool) or not 1 <= players <= 4:
+            raise ValueError(f"players must be 1 to 4, not {players!r}")
+        if information not in INFORMATION:
+            raise ValueError(f"information must be 'own' or 'full', not {information!r}")
+        if render_mode is not None and render_mode not in self.metadata["render_modes"]:
+            raise ValueError(f"render_mode must be None, 'ansi' or 'human', not {render_mode!r}")
+        self.players = players
+        self.information = information
+        self.render_mode = render_mode
+        self.possible_agents = [f"player_{seat}" for seat in range(players)]
+        self._seat = {agent: seat for seat, agent in enumerate(self.possible_agents)}
+        high = np.frombuffer(_native.observation_high(information), dtype=np.float32)
+        self._observation_spaces = {
+            agent: spaces.Dict({
+                "observation": spaces.Box(low=np.zeros_like(high), high=high.copy(), dtype=np.float32),
+                "action_mask": spaces.Box(low=0, high=1, shape=(ACTION_COUNT,), dtype=np.int8),
+            })
+            for agent in self.possible_agents
+        }
+        self._action_spaces = {agent: spaces.Discrete(ACTION_COUNT) for agent in self.possible_agents}
+        self._next_seed = seed
+        self._seeds: Optional[random.Random] = None
+        self._game: Any = None
+
+    def observation_space(self, agent: str):
+        return self._observation_spaces[agent]
+
+    def action_space(self, agent: str):
+        return self._action_spaces[agent]
+
+    def _game_seed(self, seed: Optional[int]) -> Optional[int]:
+        if seed is None and self._next_seed is not None:
+            seed, self._next_seed = self._next_seed, None
+        if seed is not None:
+            self._seeds = random.Random(seed)
+            return seed
+        return self._seeds.getrandbits(64) if self._seeds is not None else None
+
+    def reset(self, seed: Optional[int] = None, options: Optional[dict] = None) -> None:
+        self._game = _native.Game(self.players, self._game_seed(seed))
+        self.agents = self.possible_agents[:]
+        self.rewards = {agent: 0.0 for agent in self.agents}
+        self._cumulative_rewards = {agent: 0.0 for agent in self.agents}
+        self.terminations = {agent: False for agent in self.agents}
+        self.truncations = {agent: False for agent in self.agents}
+        self.infos = {agent: {} for agent in self.agents}
+        self.agent_selection = self.possible_agents[self._game.has_turn()]
+
+    def observe(self, agent: str) -> dict:
+        observation = np.frombuffer(self._game.observation(self._seat[agent], self.information), dtype=np.float32)
+        if agent == self.agent_selection and self._game.result() is None:
+            mask = np.frombuffer(self._game.legal_mask(), dtype=np.int8).copy()
+        else:
+            mask = np.zeros(ACTION_COUNT, dtype=np.int8)
+        return {"observation": observation.copy(), "action_mask": mask}
+
+    def state(self) -> np.ndarray:
+        """Everything about the game, as the seat to move would see it with full information."""
+        return np.frombuffer(self._game.observation(self._game.has_turn(), "full"), dtype=np.float32).copy()
+
+    def step(self, action) -> None:
+        agent = self.agent_selection
+        if self.terminations[agent] or self.truncations[agent]:
+            self._was_dead_step(action)
+            return
+        level_before = self._game.level()
+        result = self._game.step(int(action))
+        gained = float(self._game.level() - level_before)
+        self._cumulative_rewards[agent] = 0.0
+        for each in self.agents:
+            self.rewards[each] = gained
+        if result is None:
+            self.agent_selection = self.possible_agents[self._game.has_turn()]
+        else:
+            for each in self.agents:
+                self.terminations[each] = True
+                self.infos[each] = {"result": result, "level": self._game.level()}
+        self._accumulate_rewards()
+        if self.render_mode == "human":
+            self.render()
+
+    def legal_actions(self) -> list[int]:
+        """The legal action indices of the agent to move, in the order the rules list them."""
+        return self._game.legal_indices()
+
+    def action_text(self, action: int) -> str:
+        """What an action index means for the agent to move, as the engine writes actions."""
+        return self._game.action_text(int(action))
+
+    def render(self) -> Optional[str]:
+        if self.render_mode is None:
+            logger.warn("render() was called without a render_mode; pass render_mode='ansi' to get the state text")
+            return None
+        text = str(self._game)
+        if self.render_mode == "human":
+            print(text)
+            return None
+        return text
+
+    def close(self) -> None:
+        self._game = None
+
+    def __str__(self) -> str:
+        return self.metadata["name"]

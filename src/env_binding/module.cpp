@@ -1,0 +1,331 @@
+// _tornquil_env: the native side of the learning environment. One class, Game, holds a state and,
+// once the game is over, its result; it speaks in action indices and observation vectors, which
+// the pure-Python environment wraps in the conventions of the agent libraries. Built with
+// multi-phase initialisation: each import in each interpreter gets a module with its own state.
+#include <array>
+#include <optional>
+#include <string>
+
+#include "env/encoding.hpp"
+#include "env_binding/py.hpp"
+
+namespace tornquil::env::py {
+namespace {
+
+struct Game {
+  StateEnum state;
+  std::optional<GameResult> result;
+};
+
+struct GameObject {
+  PyObject_HEAD Game game;
+};
+
+Game& game_of(PyObject* self) { return reinterpret_cast<GameObject*>(self)->game; }
+const ModuleState& state_for(PyObject* self) { return module_state_of(Py_TYPE(self)); }
+
+Ref wrap_game(const ModuleState& module, Game game) {
+  auto* type = reinterpret_cast<PyTypeObject*>(module.game_type);
+  Ref object = Ref::checked(type->tp_alloc(type, 0));
+  new (&game_of(object.get())) Game(std::move(game));
+  return object;
+}
+
+Information to_information(const Argument& argument) {
+  const std::string name = to_text(argument);
+  if (name == "own") return Information::Own;
+  if (name == "full") return Information::Full;
+  raise(PyExc_ValueError, "information must be 'own' or 'full', not '" + name + "'");
+}
+
+std::size_t to_seat(const Argument& argument, const StateEnum& state) {
+  const std::uint64_t seat = to_u64(argument);
+  if (seat >= state.player_count()) {
+    raise(PyExc_ValueError, "seat " + std::to_string(seat) + " is not a seat of this " +
+                                std::to_string(state.player_count()) + "-player game");
+  }
+  return static_cast<std::size_t>(seat);
+}
+
+Ref result_name(const std::optional<GameResult>& result) {
+  if (!result) return none();
+  return text(result->is_won() ? "Won" : "Lost");
+}
+
+PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  const ModuleState& module = module_state_of(type);
+  return guarded(module, [&] {
+    const auto [players, seed] =
+        parse_arguments("Game", std::array{"players", "seed"}, 1, args, kwargs);
+    auto created = StateEnum::create(to_u64(players), to_optional_u64(seed));
+    const StateEnum* state = std::get_if<StateEnum>(&created);
+    if (state == nullptr) raise(PyExc_ValueError, "Only 1-4 players are allowed");
+    return wrap_game(module, Game{*state, std::nullopt});
+  });
+}
+
+void dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  game_of(self).~Game();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* player_count(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] { return integer(game_of(self).state.player_count()); });
+}
+
+PyObject* has_turn(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] { return integer(game_of(self).state.has_turn().index); });
+}
+
+// An ended game offers nothing.
+PyObject* legal_mask(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] {
+    const Game& game = game_of(self);
+    std::array<std::int8_t, action_count> mask{};
+    if (!game.result) mask = env::legal_mask(game.state);
+    return bytes(mask.data(), mask.size());
+  });
+}
+
+PyObject* legal_indices(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] {
+    const Game& game = game_of(self);
+    Ref list = Ref::checked(PyList_New(0));
+    if (game.result) return list;
+    for (const std::size_t index : env::legal_indices(game.state)) {
+      if (PyList_Append(list.get(), integer(index).get()) < 0) raise_already_set();
+    }
+    return list;
+  });
+}
+
+PyObject* step(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded(state_for(self), [&] {
+    const auto [index_argument] = parse_arguments("step", std::array{"index"}, 1, args, kwargs);
+    const std::uint64_t index = to_u64(index_argument);
+    Game& game = game_of(self);
+    if (game.result) raise(PyExc_RuntimeError, "the game has ended");
+    const std::optional<Action> action =
+        index < action_count ? legal_action_at(game.state, static_cast<std::size_t>(index))
+                             : std::nullopt;
+    if (!action)
+      raise(PyExc_ValueError, "action " + std::to_string(index) + " is not legal in this state");
+    game.result = game.state.take_action(*action);
+    return result_name(game.result);
+  });
+}
+
+PyObject* result(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] { return result_name(game_of(self).result); });
+}
+
+// The enemies defeated so far; all twelve once the game is won.
+PyObject* level(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] {
+    const Game& game = game_of(self);
+    return integer(game.result ? game.result->score() : game.state.reward());
+  });
+}
+
+PyObject* observation(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded(state_for(self), [&] {
+    const auto [seat, information] =
+        parse_arguments("observation", std::array{"seat", "information"}, 2, args, kwargs);
+    const Game& game = game_of(self);
+    const std::vector<float> values =
+        observe(game.state, to_seat(seat, game.state), to_information(information));
+    return bytes(values.data(), values.size() * sizeof(float));
+  });
+}
+
+PyObject* action_text(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded(state_for(self), [&] {
+    const auto [index_argument] =
+        parse_arguments("action_text", std::array{"index"}, 1, args, kwargs);
+    const std::uint64_t index = to_u64(index_argument);
+    const Game& game = game_of(self);
+    const std::optional<Action> action =
+        index < action_count ? action_at(static_cast<std::size_t>(index), game.state.current_hand())
+                             : std::nullopt;
+    if (!action)
+      raise(PyExc_ValueError,
+            "action " + std::to_string(index) + " cannot be formed from this hand");
+    return text(debug_text(*action));
+  });
+}
+
+PyObject* copy(PyObject* self, PyObject*) {
+  return guarded(state_for(self), [&] { return wrap_game(state_for(self), game_of(self)); });
+}
+
+PyObject* resample(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded(state_for(self), [&] {
+    const auto [seat, seed] =
+        parse_arguments("resample_hidden", std::array{"seat", "seed"}, 2, args, kwargs);
+    const Game& game = game_of(self);
+    if (game.result) raise(PyExc_RuntimeError, "the game has ended");
+    return wrap_game(
+        state_for(self),
+        Game{resample_hidden(game.state, to_seat(seat, game.state), to_u64(seed)), std::nullopt});
+  });
+}
+
+PyObject* display(PyObject* self) {
+  return guarded(state_for(self), [&] { return text(game_of(self).state.display_text()); });
+}
+
+PyMethodDef game_methods[] = {
+    {"player_count", &player_count, METH_NOARGS, "The number of seats."},
+    {"has_turn", &has_turn, METH_NOARGS, "The seat to move."},
+    {"legal_mask", &legal_mask, METH_NOARGS,
+     "One byte per action index: 1 where the action is legal."},
+    {"legal_indices", &legal_indices, METH_NOARGS,
+     "The legal action indices in the order the rules list them."},
+    {"step", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&step)),
+     METH_VARARGS | METH_KEYWORDS,
+     "Takes the action at the index; returns 'Won' or 'Lost' when that ends the game, else None."},
+    {"result", &result, METH_NOARGS, "'Won', 'Lost', or None while the game goes on."},
+    {"level", &level, METH_NOARGS, "The enemies defeated."},
+    {"observation", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation)),
+     METH_VARARGS | METH_KEYWORDS, "The observation vector of a seat as float32 bytes."},
+    {"action_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&action_text)),
+     METH_VARARGS | METH_KEYWORDS, "The text of the action an index stands for in this state."},
+    {"copy", &copy, METH_NOARGS, "An independent copy."},
+    {"resample_hidden", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&resample)),
+     METH_VARARGS | METH_KEYWORDS,
+     "A game the seat cannot tell from this one, its hidden cards dealt anew."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned int immutable_type = Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned int immutable_type = 0;
+#endif
+
+PyType_Slot game_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(&new_game)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
+    {Py_tp_str, reinterpret_cast<void*>(&display)},
+    {Py_tp_methods, game_methods},
+    {0, nullptr},
+};
+
+PyType_Spec game_spec = {
+    .name = "_tornquil_env.Game",
+    .basicsize = sizeof(GameObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | immutable_type,
+    .slots = game_slots,
+};
+
+PyObject* observation_size(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return guarded(module_state(module), [&] {
+    const auto [information] =
+        parse_arguments("observation_size", std::array{"information"}, 1, args, kwargs);
+    return integer(env::observation_size(to_information(information)));
+  });
+}
+
+PyObject* observation_high(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return guarded(module_state(module), [&] {
+    const auto [information] =
+        parse_arguments("observation_high", std::array{"information"}, 1, args, kwargs);
+    const std::vector<float> high = env::observation_high(to_information(information));
+    return bytes(high.data(), high.size() * sizeof(float));
+  });
+}
+
+void add_object(PyObject* module, const char* name, Ref value) {
+  if (PyModule_AddObject(module, name, value.get()) < 0) raise_already_set();
+  (void)value.release();
+}
+
+Ref action_blocks() {
+  const std::array<std::pair<const char*, ActionBlock>, 6> blocks = {{
+      {"play", play_block},
+      {"animal_combo", animal_combo_block},
+      {"combo", combo_block},
+      {"yield", yield_block},
+      {"discard", discard_block},
+      {"change_player", change_player_block},
+  }};
+  Ref dict = Ref::checked(PyDict_New());
+  for (const auto& [name, block] : blocks) {
+    const Ref range = Ref::checked(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(block.first),
+                                                 static_cast<Py_ssize_t>(block.count)));
+    if (PyDict_SetItemString(dict.get(), name, range.get()) < 0) raise_already_set();
+  }
+  return dict;
+}
+
+int exec_module(PyObject* module) {
+  ModuleState& state = module_state(module);
+  try {
+    state.panic_exception = Ref::checked(PyErr_NewException("_tornquil_env.PanicException",
+                                                            PyExc_BaseException, nullptr))
+                                .release();
+    state.game_type = Ref::checked(PyType_FromModuleAndSpec(module, &game_spec, nullptr)).release();
+    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(state.game_type)) < 0)
+      raise_already_set();
+    add_object(module, "ACTION_COUNT", integer(action_count));
+    add_object(module, "ACTION_BLOCKS", action_blocks());
+    return 0;
+  } catch (...) {
+    translate_current_exception(state);
+    return -1;
+  }
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  ModuleState& state = module_state(module);
+  Py_VISIT(state.game_type);
+  Py_VISIT(state.panic_exception);
+  return 0;
+}
+
+int clear_module(PyObject* module) {
+  ModuleState& state = module_state(module);
+  Py_CLEAR(state.game_type);
+  Py_CLEAR(state.panic_exception);
+  return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
+PyMethodDef module_functions[] = {
+    {"observation_size",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_size)),
+     METH_VARARGS | METH_KEYWORDS,
+     "The length of an observation with 'own' or 'full' information."},
+    {"observation_high",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_high)),
+     METH_VARARGS | METH_KEYWORDS,
+     "The largest value of each observation entry, as float32 bytes."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_tornquil_env",
+    .m_doc =
+        "The native side of tornquil_env: action indices, legal masks and observation vectors.",
+    .m_size = sizeof(ModuleState),
+    .m_methods = module_functions,
+    .m_slots = module_slots,
+    .m_traverse = &traverse_module,
+    .m_clear = &clear_module,
+    .m_free = &free_module,
+};
+
+}  // namespace
+}  // namespace tornquil::env::py
+
+PyMODINIT_FUNC PyInit__tornquil_env() { return PyModuleDef_Init(&tornquil::env::py::module_def); }
