@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "players/game_driver.hpp"
 #include "python/classes.hpp"
 
 namespace tornquil::py {
@@ -38,8 +39,8 @@ Game& available_game(PyObject* self) {
   return game;
 }
 
-PyObject* new_game(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
+PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded(type, [&] {
     const auto [players, seed] =
         parse_arguments("TornquilGame", std::array{"players", "seed"}, 1, args, kwargs);
     std::vector<PyPlayer> seats;
@@ -61,36 +62,31 @@ Action ask_python_player(PyObject* player, PyObject* state_object) {
   return action_from_python(chosen.get());
 }
 
-Action ask_seat(PyPlayer& seat, const StateEnum& state, PyObject* state_object) {
+Action ask_seat(PyPlayer& seat, const StateEnum& state) {
   // The game is borrowed for the whole loop, so its state holds still while a search that
   // released the lock runs.
   if (auto* native = std::get_if<NativePlayer>(&seat)) return decide(*native, state);
   // Our own reference: the call may run any Python code.
   const Ref player = Ref::borrow(std::get<Ref>(seat).get());
-  return ask_python_player(player.get(), state_object);
+  const Ref state_object = wrap(PyState{state});
+  return ask_python_player(player.get(), state_object.get());
 }
 
-void check_legal(const StateEnum& state, const Action& action) {
-  const std::vector<Action> legal = state.get_action_space();
-  if (std::find(legal.begin(), legal.end(), action) != legal.end()) return;
-  raise(PyExc_KeyError, "'" + debug_text(action) + "' is not a legal action. Legal actions are: " +
-                            debug_text(legal));
+[[noreturn]] void refuse(const IllegalAction& illegal) {
+  raise(PyExc_KeyError, "'" + debug_text(illegal.action) +
+                            "' is not a legal action. Legal actions are: " +
+                            debug_text(illegal.legal));
 }
 
 PyObject* playout(PyObject* self, PyObject*) {
-  return guarded([&] {
+  return guarded(self, [&] {
     Game& game = available_game(self);
     const PlayingFlag flag(game);
-    StateEnum& state = game.state.state_enum;
-    while (true) {
-      PyPlayer& seat = game.players[state.has_turn().index];
-      const Ref state_object = wrap(PyState{state});
-      const Action action = ask_seat(seat, state, state_object.get());
-      check_legal(state, action);
-      if (const std::optional<GameResult> result = state.take_action(action)) {
-        return game_result_to_python(*result);
-      }
-    }
+    const GameOutcome outcome = play_to_end(game.state.state_enum, [&](const StateEnum& state) {
+      return ask_seat(game.players[state.has_turn().index], state);
+    });
+    if (const auto* illegal = std::get_if<IllegalAction>(&outcome)) refuse(*illegal);
+    return game_result_to_python(std::get<GameResult>(outcome));
   });
 }
 
@@ -109,7 +105,7 @@ void write_to_standard_error(const std::string& text) {
 }
 
 PyObject* print_state(PyObject* self, PyObject*) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const Game& game = available_game(self);
     write_to_standard_error("[src/lib:55] &self.state = " + debug_text(game.state, Layout::Pretty) +
                             "\n");
@@ -118,7 +114,7 @@ PyObject* print_state(PyObject* self, PyObject*) {
 }
 
 PyObject* reward(PyObject* self, PyObject*) {
-  return guarded([&] {
+  return guarded(self, [&] {
     return Ref::checked(PyLong_FromLong(available_game(self).state.state_enum.reward()));
   });
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "game_search/search_settings.hpp"
+#include "players/game_driver.hpp"
 #include "players/mcts_player.hpp"
 #include "search/manager.hpp"
 
@@ -17,15 +18,19 @@ template <std::size_t N>
 void play_random_games(std::uint64_t first_seed, int games) {
   StdRng choices = StdRng::seed_from_u64(first_seed);
   for (int game = 0; game < games; ++game) {
-    State<N> state = State<N>::create(first_seed + static_cast<std::uint64_t>(game));
-    for (int step = 0;; ++step) {
-      ASSERT_LT(step, 5000) << "a random game did not end";
-      const auto actions = state.get_action_space();
-      ASSERT_FALSE(actions.empty());
-      for (const Player& player : state.players) ASSERT_LE(player.hand.size(), state.max_hand_size);
-      const Action& chosen = actions[uniform_index(choices, static_cast<std::uint32_t>(actions.size()))];
-      if (state.apply_action_in_place(chosen)) break;
-    }
+    StateEnum state(State<N>::create(first_seed + static_cast<std::uint64_t>(game)));
+    int steps = 0;
+    const GameOutcome outcome = play_to_end(state, [&](const StateEnum& now) {
+      if (++steps > 5000) fault("a random game did not end");
+      const auto& inner = std::get<State<N>>(now.variant());
+      for (const Player& player : inner.players) {
+        if (player.hand.size() > inner.max_hand_size) fault("a hand holds too many cards");
+      }
+      const auto actions = now.get_action_space();
+      if (actions.empty()) fault("a state of a running game offers no action");
+      return actions[uniform_index(choices, static_cast<std::uint32_t>(actions.size()))];
+    });
+    ASSERT_TRUE(std::holds_alternative<GameResult>(outcome));
   }
 }
 
