@@ -87,18 +87,18 @@ action::ChangePlayer parse(std::type_identity<action::ChangePlayer>, PyObject* a
 }
 
 template <typename T>
-PyObject* new_action(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] { return wrap(parse(std::type_identity<T>{}, args, kwargs)); });
+PyObject* new_action(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded(type, [&] { return wrap(parse(std::type_identity<T>{}, args, kwargs)); });
 }
 
 template <typename T>
 PyObject* action_text(PyObject* self) {
-  return guarded([&] { return text(debug_text(Action(value_of<T>(self)))); });
+  return guarded(self, [&] { return text(debug_text(Action(value_of<T>(self)))); });
 }
 
 template <typename T>
 PyObject* compare_actions(PyObject* self, PyObject* other, int op) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const T* other_action = value_if<T>(other);
     if (other_action == nullptr) return not_implemented();
     const bool equal = value_of<T>(self) == *other_action;

@@ -28,7 +28,7 @@ enum class PyGameResult : std::uint8_t { Won = 0, Lost = 1 };
 // display text.
 template <typename T>
 PyObject* debug_str(PyObject* self) {
-  return guarded([&] { return text(debug_text(value_of<T>(self))); });
+  return guarded(self, [&] { return text(debug_text(value_of<T>(self))); });
 }
 
 // values.cpp: Card, CardSuit and CardValue in the `card` module; Enemy and PlayerId in none.
@@ -89,7 +89,7 @@ template <Play P>
 // METH_VARARGS | METH_KEYWORDS.
 template <Play P>
 PyObject* native_play_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
     return play_py(value_of<P>(self), state);
   });

@@ -26,7 +26,7 @@ template <typename E>
 
 template <typename E>
 PyObject* enum_repr(PyObject* self) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const std::string text = std::string(enum_face<E>.repr_prefix) + "." +
                              enum_face<E>.names[static_cast<std::size_t>(enum_number<E>(self))];
     return Ref::checked(PyUnicode_FromString(text.c_str()));
@@ -35,7 +35,7 @@ PyObject* enum_repr(PyObject* self) {
 
 template <typename E>
 PyObject* enum_int(PyObject* self) {
-  return guarded([&] { return Ref::checked(PyLong_FromLong(enum_number<E>(self))); });
+  return guarded(self, [&] { return Ref::checked(PyLong_FromLong(enum_number<E>(self))); });
 }
 
 // An integer compares by number (one too large for a C long equals no value); a value of the
@@ -50,12 +50,12 @@ bool enum_equals(PyObject* self, PyObject* other) {
     return overflow == 0 && number == enum_number<E>(self);
   }
   if (const E* value = value_if<E>(other)) return *value == value_of<E>(self);
-  raise(PyExc_TypeError, conversion_failure(other, type_of<E>->tp_name));
+  raise(PyExc_TypeError, conversion_failure(other, type_of<E>()->tp_name));
 }
 
 template <typename E>
 PyObject* enum_compare(PyObject* self, PyObject* other, int op) {
-  return guarded([&] {
+  return guarded(self, [&] {
     if (op != Py_EQ) return not_implemented();
     return boolean(enum_equals<E>(self, other));
   });

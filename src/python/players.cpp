@@ -9,8 +9,8 @@
 namespace tornquil::py {
 namespace {
 
-PyObject* new_random_player(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
+PyObject* new_random_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded(type, [&] {
     const auto [seed] = parse_arguments("RandomPlayer", std::array{"seed"}, 0, args, kwargs);
     return wrap(RandomPlayer(to_optional_u64(seed)));
   });
@@ -34,8 +34,8 @@ PyObject* make_random_player_type() {
 
 // Takes no parameters; whatever is passed is ignored. The class has no `play`: an InputPlayer
 // only makes sense as a seat of a game.
-PyObject* new_input_player(PyTypeObject*, PyObject*, PyObject*) {
-  return guarded([] { return wrap(InputPlayer{}); });
+PyObject* new_input_player(PyTypeObject* type, PyObject*, PyObject*) {
+  return guarded(type, [] { return wrap(InputPlayer{}); });
 }
 
 PyObject* make_input_player_type() {
@@ -66,8 +66,8 @@ Information to_information(const Argument& information) {
                               repr_text(information.object));
 }
 
-PyObject* new_mcts_player(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
+PyObject* new_mcts_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded(type, [&] {
     const auto [playouts, num_threads, use_heuristics, policy_variation, seconds, information,
                 release_gil] =
         parse_arguments("MCTSPlayer",
@@ -108,7 +108,7 @@ class InUse {
 };
 
 PyObject* mcts_play(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
     MCTSPlayer& player = value_of<MCTSPlayer>(self);
     const StateEnum copy = to_value<PyState>(state).state_enum;
@@ -128,7 +128,7 @@ Ref ranked_entry(const RankedAction& entry) {
 }
 
 PyObject* mcts_ranked_actions(PyObject* self, PyObject* /*unused*/) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const MCTSPlayer& player = value_of<MCTSPlayer>(self);
     if (player.in_use()) InUse::refuse();
     Ref list = Ref::checked(PyList_New(0));

@@ -22,30 +22,30 @@ Ref list_of(const Items& items, Convert&& convert) {
 }
 
 PyObject* action_space(PyObject* self, PyObject*) {
-  return guarded([&] { return list_of(state_of(self).get_action_space(), action_to_python); });
+  return guarded(self, [&] { return list_of(state_of(self).get_action_space(), action_to_python); });
 }
 
 PyObject* has_turn(PyObject* self, PyObject*) {
-  return guarded([&] { return wrap(state_of(self).has_turn()); });
+  return guarded(self, [&] { return wrap(state_of(self).has_turn()); });
 }
 
 PyObject* current_hand(PyObject* self, PyObject*) {
-  return guarded([&] { return list_of(state_of(self).current_hand(), wrap<Card>); });
+  return guarded(self, [&] { return list_of(state_of(self).current_hand(), wrap<Card>); });
 }
 
 PyObject* reward(PyObject* self, PyObject*) {
-  return guarded([&] { return Ref::checked(PyLong_FromLong(state_of(self).reward())); });
+  return guarded(self, [&] { return Ref::checked(PyLong_FromLong(state_of(self).reward())); });
 }
 
 PyObject* current_enemy(PyObject* self, PyObject*) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const std::optional<Enemy> enemy = state_of(self).current_enemy();
     return enemy ? wrap(*enemy) : none();
   });
 }
 
 PyObject* display(PyObject* self) {
-  return guarded([&] { return text(state_of(self).display_text()); });
+  return guarded(self, [&] { return text(state_of(self).display_text()); });
 }
 
 PyMethodDef state_methods[] = {

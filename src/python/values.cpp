@@ -23,43 +23,43 @@ Ref enum_list(const Values& values) {
   return list;
 }
 
-PyObject* all_suits(PyObject*, PyObject*) {
-  return guarded([] { return enum_list<CardSuit>(real_suits); });
+PyObject* all_suits(PyObject* cls, PyObject*) {
+  return guarded(cls, [] { return enum_list<CardSuit>(real_suits); });
 }
 
-PyObject* number_values(PyObject*, PyObject*) {
-  return guarded([] {
+PyObject* number_values(PyObject* cls, PyObject*) {
+  return guarded(cls, [] {
     std::array<CardValue, 10> numbers{};
     for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<CardValue>(i + 1);
     return enum_list<CardValue>(numbers);
   });
 }
 
-PyObject* royal_values(PyObject*, PyObject*) {
-  return guarded([] {
+PyObject* royal_values(PyObject* cls, PyObject*) {
+  return guarded(cls, [] {
     return enum_list<CardValue>(std::array{CardValue::King, CardValue::Queen, CardValue::Jack});
   });
 }
 
 PyMethodDef suit_methods[] = {
-    {"all", &all_suits, METH_NOARGS | METH_STATIC, nullptr},
+    {"all", &all_suits, METH_NOARGS | METH_CLASS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 PyMethodDef value_methods[] = {
-    {"numbers", &number_values, METH_NOARGS | METH_STATIC, nullptr},
-    {"royals", &royal_values, METH_NOARGS | METH_STATIC, nullptr},
+    {"numbers", &number_values, METH_NOARGS | METH_CLASS, nullptr},
+    {"royals", &royal_values, METH_NOARGS | METH_CLASS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyObject* new_card(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
+PyObject* new_card(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded(type, [&] {
     const auto [suit, value] = parse_arguments("Card", std::array{"suit", "value"}, 2, args, kwargs);
     return wrap(Card{to_value<CardSuit>(suit), to_value<CardValue>(value)});
   });
 }
 
 PyObject* compare_cards(PyObject* self, PyObject* other, int op) {
-  return guarded([&] {
+  return guarded(self, [&] {
     const Card* other_card = value_if<Card>(other);
     if (other_card == nullptr) return not_implemented();
     const bool equal = value_of<Card>(self) == *other_card;
@@ -87,9 +87,9 @@ void add_card_classes(PyObject* card_module) {
   make_card_type();
   make_enum_type<CardSuit>("CardSuit", {"CardSuit", suit_names}, suit_methods);
   make_enum_type<CardValue>("CardValue", {"CardValue", value_names}, value_methods);
-  add_to_module(card_module, "Card", reinterpret_cast<PyObject*>(type_of<Card>));
-  add_to_module(card_module, "CardSuit", reinterpret_cast<PyObject*>(type_of<CardSuit>));
-  add_to_module(card_module, "CardValue", reinterpret_cast<PyObject*>(type_of<CardValue>));
+  add_to_module(card_module, "Card", reinterpret_cast<PyObject*>(type_of<Card>()));
+  add_to_module(card_module, "CardSuit", reinterpret_cast<PyObject*>(type_of<CardSuit>()));
+  add_to_module(card_module, "CardValue", reinterpret_cast<PyObject*>(type_of<CardValue>()));
 }
 
 void make_unlisted_value_classes() {

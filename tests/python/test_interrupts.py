@@ -212,7 +212,7 @@ def test_endless_line_is_read_in_flat_memory_and_quoted_in_part():
     junk = b"x" * (1 << 20)
 
     def feed():
-        for _ in range(200):  # 200 MiB without a line break
+        for _ in range(64):  # 64 MiB without a line break
             process.stdin.write(junk)
         process.stdin.write(b"\n")
         process.stdin.close()

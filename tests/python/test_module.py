@@ -98,3 +98,49 @@ def test_importing_raises_no_warning_and_classes_know_their_module():
                        PYTHONWARNINGS="error")
     assert child.returncode == 0, child.stderr
     assert child.stdout.decode().split() == ["builtins", "<class", "'TornquilGame'>"]
+
+
+def panic_class_of(module):
+    try:
+        module.actions.ActionCombo([module.card.Card(module.card.CardSuit.Hearts, module.card.CardValue.Two)] * 5)
+    except BaseException as error:  # noqa: B036
+        return type(error)
+
+
+def test_a_second_instance_of_the_module_has_classes_and_a_fault_of_its_own():
+    import importlib.util
+    spec = importlib.util.find_spec("tornquil")
+    second = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(second)
+
+    assert second.card.Card is not card.Card
+    assert panic_class_of(second) is not panic_class_of(tornquil)
+    assert panic_class_of(second).__name__ == "PanicException"
+    # Each instance plays with its own classes and refuses the other's values.
+    result = second.TornquilGame([second.players.RandomPlayer(seed=1)], 4).playout()
+    assert type(result) is not type(tornquil.TornquilGame([players.RandomPlayer(seed=1)], 4).playout())
+    with pytest.raises(TypeError):
+        second.card.CardSuit.Spades == card.CardSuit.Spades  # noqa: B015
+    assert int(result) == int(tornquil.TornquilGame([players.RandomPlayer(seed=1)], 4).playout())
+    with pytest.raises(TypeError):
+        second.card.Card(card.CardSuit.Hearts, card.CardValue.Two)
+    assert second.card.CardSuit.all() is not card.CardSuit.all()
+
+
+def test_a_sub_interpreter_imports_and_plays_with_its_own_module():
+    from conftest import run_python
+    code = """
+import _xxsubinterpreters as interpreters
+import tornquil
+interpreter = interpreters.create()
+interpreters.run_string(interpreter, '''
+import tornquil
+game = tornquil.TornquilGame([tornquil.players.MCTSPlayer(200, 2, True)] * 2, 3)
+assert int(game.playout()) in (0, 1)
+''')
+interpreters.destroy(interpreter)
+print(int(tornquil.TornquilGame([tornquil.players.RandomPlayer(seed=2)], 5).playout()))
+"""
+    child = run_python(code)
+    assert child.returncode == 0, child.stderr.decode()
+    assert child.stdout.decode().strip() in ("0", "1")
