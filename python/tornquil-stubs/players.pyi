@@ -13,6 +13,7 @@ class RandomPlayer:
 @final
 class InputPlayer:
     def __new__(cls, *args: object, **kwargs: object) -> InputPlayer: ...
+    def play(self, state: PyState) -> Action: ...
 
 @final
 class MCTSPlayer:

@@ -30,16 +30,24 @@ PyObject* make_random_player_type() {
   return reinterpret_cast<PyObject*>(make_type<RandomPlayer>("RandomPlayer", slots));
 }
 
-// Takes no parameters; whatever is passed is ignored. The class has no `play`: an InputPlayer
-// only makes sense as a seat of a game.
+// Takes no parameters; whatever is passed is ignored.
 PyObject* new_input_player(PyTypeObject*, PyObject*, PyObject*) {
   return guarded([] { return wrap(InputPlayer{}); });
 }
+
+// `play` lets a Python seat put something of its own before the person's prompt (the command's
+// hints) and still leave the prompt and the reading to the console player.
+PyMethodDef input_player_methods[] = {
+    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&native_play_method<InputPlayer>)),
+     METH_VARARGS | METH_KEYWORDS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyObject* make_input_player_type() {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_input_player)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<InputPlayer>)},
+      {Py_tp_methods, input_player_methods},
       {0, nullptr},
   };
   return reinterpret_cast<PyObject*>(make_type<InputPlayer>("InputPlayer", slots));

@@ -1,7 +1,7 @@
 import pytest
 
 import tornquil
-from conftest import FirstActionPlayer
+from conftest import FirstActionPlayer, run_python
 
 p, a = tornquil.players, tornquil.actions
 TornquilGame = tornquil.TornquilGame
@@ -82,7 +82,27 @@ class TestRandomPlayer:
 
 
 class TestInputPlayer:
-    def test_constructor_ignores_arguments_and_there_is_no_play(self):
+    def test_constructor_ignores_arguments_and_play_is_its_only_member(self):
         player = p.InputPlayer(1, 2, x=3)
-        assert not hasattr(player, "play")
-        assert [n for n in dir(player) if not n.startswith("__")] == []
+        assert [n for n in dir(player) if not n.startswith("__")] == ["play"]
+
+    def test_play_asks_the_console_and_returns_the_chosen_action(self):
+        code = (
+            "import tornquil\n"
+            "class Keep:\n"
+            "    def play(self, state):\n"
+            "        global kept\n"
+            "        kept = state\n"
+            "        raise SystemExit\n"
+            "try:\n"
+            "    tornquil.TornquilGame([Keep()], 3).playout()\n"
+            "except SystemExit:\n"
+            "    pass\n"
+            "chosen = tornquil.players.InputPlayer().play(state=kept)\n"
+            "print('CHOSE', chosen == kept.action_space()[1])\n"
+        )
+        child = run_python(code, stdin_text="nine\n1\n")
+        out = child.stdout.decode()
+        assert child.returncode == 0, child.stderr.decode()
+        assert "Type number to select an action:" in out and "Failed to parse input" in out
+        assert out.rstrip().endswith("CHOSE True")
