@@ -344,9 +344,11 @@ class RecordFile:
         """Puts the records in the order of the games, which makes runs comparable line by line
         whatever order their games finished in. The sorted copy replaces the file in one step, so
         the file is never without a record it had; a file that is not a regular one stays as it is."""
-        if not os.path.isfile(self.path):
+        # Through a link, the file it names is the one to replace.
+        path = os.path.realpath(self.path)
+        if not os.path.isfile(path):
             return
-        with open(self.path, newline="") as source:
+        with open(path, newline="") as source:
             lines = source.readlines()
         header, rows = ([], lines) if self.jsonl else (lines[:1], lines[1:])
 
@@ -355,16 +357,15 @@ class RecordFile:
             return (seed - first_seed) % 2**64
 
         rows.sort(key=game_index)
-        directory = os.path.dirname(os.path.abspath(self.path))
         try:
-            descriptor, temporary = tempfile.mkstemp(dir=directory, prefix=".tornquil-", suffix=".tmp")
+            descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".tornquil-", suffix=".tmp")
         except OSError:
             return  # no room beside the file: its records stay in the order they finished
         try:
             with os.fdopen(descriptor, "w", newline="") as sorted_copy:
                 sorted_copy.writelines(header + rows)
-            shutil.copymode(self.path, temporary)
-            os.replace(temporary, self.path)
+            shutil.copymode(path, temporary)
+            os.replace(temporary, path)
         except BaseException:
             os.unlink(temporary)
             raise

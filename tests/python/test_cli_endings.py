@@ -425,3 +425,14 @@ class TestRay:
         run = tornquil_command("eval", "--ray", "random")
         assert run.returncode == 2
         assert "put the seats before --ray" in run.stderr.decode()
+
+
+def test_the_readme_documents_every_option_of_play_eval_and_bench():
+    readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text()
+    section = readme.split("## The command line\n", 1)[1].split("\n## ", 1)[0]
+    commands = tornquil_cli.build_parser()._subparsers._group_actions[0].choices
+    for name, parser in commands.items():
+        for action in parser._actions:
+            for flag in action.option_strings:
+                if flag not in ("-h", "--help"):
+                    assert f"`{flag}" in section, (name, flag)
