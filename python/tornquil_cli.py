@@ -509,31 +509,48 @@ class RayStartTimeout(BaseException):
     Ray's own handlers takes it for one of its errors)."""
 
 
+class RayStartStopped(BaseException):
+    """Raised by Ctrl-C into a ray.init, which may wait a long time for a cluster that never answers."""
+
+
 class RayStartFailed(Exception):
     pass
 
 
-def start_ray(ray: Any, address: str, cpus: int) -> None:
+def start_ray(ray: Any, address: str, cpus: int, interruption: Interruption) -> None:
     # ray.init has no time limit of its own, so an alarm bounds it. It must run on the main thread:
     # Ray ends the processes it starts when the thread that started them ends.
     def expire(number: int, frame: Any) -> None:
         raise RayStartTimeout
 
+    def stop(number: int, frame: Any) -> None:
+        interruption.request(number, frame)
+        raise RayStartStopped
+
     settings: dict[str, Any] = {"include_dashboard": False, "logging_level": logging.WARNING,
                                 "log_to_driver": False}
     previous = signal.signal(signal.SIGALRM, expire)
     signal.alarm(RAY_START_SECONDS)
+    # Joining a cluster starts nothing here, so Ctrl-C may break it off, however long it waits for an
+    # answer. A local start is left to finish (a few seconds) and then ended: broken off half-way,
+    # it would leave processes behind that nothing ends.
+    previous_interrupt = signal.signal(signal.SIGINT, stop) if address else signal.getsignal(signal.SIGINT)
     try:
+        if interruption.requested:
+            return
         if address:
             ray.init(address=address, **settings)
         else:
             # "local" starts an instance of our own even when `ray start` left one running here.
             ray.init(address="local", num_cpus=cpus, **settings)
+    except RayStartStopped:
+        pass  # the run ends through its summary, as after any Ctrl-C
     except RayStartTimeout:
         raise RayStartFailed(f"Ray did not start within {RAY_START_SECONDS} s") from None
     except Exception as error:
         raise RayStartFailed(f"Ray did not start: {error}") from None
     finally:
+        signal.signal(signal.SIGINT, previous_interrupt)
         signal.alarm(0)
         signal.signal(signal.SIGALRM, previous)
 
@@ -681,7 +698,9 @@ def game_outcomes(options: argparse.Namespace, seats: list[str], ray: Any,
         return
     place = f"the Ray cluster at {options.ray}" if options.ray else "a local Ray instance"
     try:
-        start_ray(ray, options.ray, jobs)
+        start_ray(ray, options.ray, jobs, interruption)
+        if interruption.requested:
+            return
         cpus = max(1, int(ray.cluster_resources().get("CPU", 1)))
         print(f"tornquil eval: {total} game(s) as Ray tasks on {place} with {cpus} CPU(s)",
               file=sys.stderr, flush=True)

@@ -11,6 +11,7 @@ import pty
 import re
 import select
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -420,6 +421,30 @@ class TestRay:
         assert "Traceback" not in err
         finished = int(re.search(r"games: (\d+) of 5000", stdout).group(1))
         assert 4 <= finished == len(records_of(out)) < 5000
+
+    def test_a_cluster_at_an_address_plays_the_same_games(self, tmp_path):
+        local, on_cluster = tmp_path / "local.csv", tmp_path / "cluster.csv"
+        arguments = ["eval", "random", "--games", "50", "--seed", "90", "--jobs", "2"]
+        tornquil_command(*arguments, "--out", str(local))
+        # The test's own cluster, on this machine only, for its own commands: no sign-in needed.
+        env = environment(RAY_AUTH_MODE="disabled")
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        port = listener.getsockname()[1]
+        listener.close()
+        head = subprocess.Popen([str(COMMAND.with_name("ray")), "start", "--head", "--port", str(port), "--num-cpus", "2",
+                                 "--include-dashboard", "false", "--disable-usage-stats", "--block"],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, start_new_session=True)
+        try:
+            read_until(head.stdout, b"--block", seconds=120)
+            run = tornquil_command(*arguments, "--out", str(on_cluster), "--ray", f"127.0.0.1:{port}", env=env,
+                                   timeout=300)
+        finally:
+            os.killpg(head.pid, signal.SIGTERM)
+            head.communicate(timeout=120)
+        assert run.returncode == 0, run.stderr.decode()
+        assert f"on the Ray cluster at 127.0.0.1:{port} with 2 CPU(s)" in run.stderr.decode()
+        assert on_cluster.read_text() == local.read_text()
 
     def test_seats_after_ray_are_taken_for_an_address_and_refused(self):
         run = tornquil_command("eval", "--ray", "random")
