@@ -22,7 +22,7 @@ try:
     import time
     from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wait
     from concurrent.futures.process import BrokenProcessPool
-    from typing import Any, Callable, Iterator, Sequence
+    from typing import Any, Callable, Generator, Iterator, Sequence
 
     import tornquil
 except KeyboardInterrupt:
@@ -436,7 +436,7 @@ def stop_pool(pool: ProcessPoolExecutor) -> None:
     pool.shutdown(wait=True, cancel_futures=True)
 
 
-def outcome_of(future: Future, seed: int) -> Outcome:
+def outcome_of(future: Future[Any], seed: int) -> Outcome:
     try:
         return seed, future.result(), None
     except BrokenProcessPool:
@@ -446,16 +446,16 @@ def outcome_of(future: Future, seed: int) -> Outcome:
 
 
 def local_outcomes(call: Callable[[int], Any], seeds: Iterator[int], jobs: int,
-                   interruption: Interruption) -> Iterator[Outcome]:
+                   interruption: Interruption) -> Generator[Outcome, None, None]:
     """Plays the games on `jobs` processes, a few per worker queued at a time. A worker that dies
     breaks its whole pool and fails every game queued in it; those games are played again, each in a
     process of its own, so that only a game whose own process dies counts as failed."""
     pool = new_pool(jobs)
-    in_flight: dict[Future, int] = {}
+    in_flight: dict[Future[Any], int] = {}
     exhausted = False
     try:
         while not interruption.requested:
-            suspects = []
+            suspects: list[int] = []
             while not exhausted and not suspects and len(in_flight) < IN_FLIGHT_PER_WORKER * jobs:
                 seed = next(seeds, None)
                 if seed is None:
@@ -485,9 +485,9 @@ def local_outcomes(call: Callable[[int], Any], seeds: Iterator[int], jobs: int,
 
 
 def outcomes_alone(call: Callable[[int], Any], seeds: list[int], jobs: int,
-                   interruption: Interruption) -> Iterator[Outcome]:
+                   interruption: Interruption) -> Generator[Outcome, None, None]:
     waiting = list(reversed(seeds))
-    running: dict[Future, tuple[int, ProcessPoolExecutor]] = {}
+    running: dict[Future[Any], tuple[int, ProcessPoolExecutor]] = {}
     try:
         while (waiting or running) and not interruption.requested:
             while waiting and len(running) < jobs:
@@ -556,7 +556,7 @@ def start_ray(ray: Any, address: str, cpus: int, interruption: Interruption) -> 
 
 
 def ray_outcomes(ray: Any, seats: Sequence[str], settings: argparse.Namespace, seeds: Iterator[int],
-                 limit: int, interruption: Interruption) -> Iterator[Outcome]:
+                 limit: int, interruption: Interruption) -> Generator[Outcome, None, None]:
     """Plays the games as Ray tasks, at most `limit` at a time, and hands each back as it finishes.
     A task whose worker dies is tried once more, like a local game; then it counts as failed."""
     task = ray.remote(max_retries=1)(play_game_in_worker)
@@ -661,7 +661,7 @@ def command_eval(options: argparse.Namespace) -> int:
             ray = import_optional("ray")
             if ray is None:
                 parser.error("--ray needs Ray; install it with: pip install 'tornquil[ray]' (or pip install ray)")
-        pyplot = None
+        pyplot: Any = None
         if options.plot:
             try:
                 import matplotlib
@@ -686,7 +686,7 @@ def command_eval(options: argparse.Namespace) -> int:
 
 
 def game_outcomes(options: argparse.Namespace, seats: list[str], ray: Any,
-                  interruption: Interruption) -> Iterator[Outcome]:
+                  interruption: Interruption) -> Generator[Outcome, None, None]:
     total = options.games
     settings = strip(options)
     # A generator, so that only the games in flight are ever queued, however many the run has.
@@ -862,7 +862,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             parser.error("a game has one to four seats")
         if options.command in ("play", "eval"):
             check_search_options(options.parser, options)
-        return options.run(options)
+        return int(options.run(options))
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)
         return INTERRUPTED
