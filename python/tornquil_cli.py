@@ -811,12 +811,19 @@ def command_bench(options: argparse.Namespace) -> int:
     return 0
 
 
+PLAY_ENDINGS = ("exit status: 0 when the game was played, 1 when standard input ended before it was over,"
+                " 2 for a usage error, 130 after Ctrl-C")
+EVAL_ENDINGS = ("exit status: 0 when every game was played, 1 when a game failed or a file could not be written,"
+                " 2 for a usage error (found before the first game), 130 after Ctrl-C (the summary still shows"
+                " the games that finished)")
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tornquil", description=__doc__)
     commands = parser.add_subparsers(dest="command", metavar="{play,eval,bench}")
     cores = min(os.cpu_count() or 1, THREADS_MAX)
 
-    play = commands.add_parser("play", help="play one game and show it turn by turn")
+    play = commands.add_parser("play", help="play one game and show it turn by turn", epilog=PLAY_ENDINGS)
     play.add_argument("seats", nargs="*", type=seat_kind(SEAT_KINDS), metavar="seat",
                       help="one to four seats: mcts, random or human (default: mcts mcts)")
     play.add_argument("--seed", type=whole_number(0, SEED_MAX),
@@ -824,10 +831,11 @@ def build_parser() -> argparse.ArgumentParser:
     add_search_options(play, playouts=2000, threads=cores)
     play.add_argument("--hints", action="store_true",
                       help="before each prompt of a human seat, show the search's three most visited actions"
-                           " with their visits and mean level (the search options above apply)")
+                           " with their visits and mean level (the search options apply)")
     play.set_defaults(run=command_play, parser=play)
 
-    evaluate = commands.add_parser("eval", help="play many seeded games and report how the players fare")
+    evaluate = commands.add_parser("eval", help="play many seeded games and report how the players fare",
+                                   epilog=EVAL_ENDINGS)
     evaluate.add_argument("seats", nargs="*", type=seat_kind(SEAT_KINDS[:2]), metavar="seat",
                           help="one to four seats: mcts or random (default: mcts mcts)")
     evaluate.add_argument("--games", type=whole_number(1, GAMES_MAX), default=100,

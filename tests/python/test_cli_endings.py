@@ -224,8 +224,10 @@ class TestEvalEndings:
 
 
 class TestPlayEndings:
-    def test_ctrl_c_at_a_persons_prompt_prints_one_line(self):
-        child = start("play", "human", "--seed", "2")
+    # With hints, the console player is asked from Python: the endings must come through that seat too.
+    @pytest.mark.parametrize("hints", [[], ["--hints", "--playouts", "30"]])
+    def test_ctrl_c_at_a_persons_prompt_prints_one_line(self, hints):
+        child = start("play", "human", "--seed", "2", *hints)
         read_until(child.stdout, b"Type number to select an action:")
         _, err = press_ctrl_c(child)
         assert child.returncode == 130
@@ -239,8 +241,9 @@ class TestPlayEndings:
         assert child.returncode == 130
         assert err.strip() == "interrupted"
 
-    def test_the_end_of_input_prints_one_line(self):
-        run = tornquil_command("play", "random", "human", "--seed", "2", stdin_text="0\n")
+    @pytest.mark.parametrize("hints", [[], ["--hints", "--playouts", "30"]])
+    def test_the_end_of_input_prints_one_line(self, hints):
+        run = tornquil_command("play", "random", "human", "--seed", "2", *hints, stdin_text="0\n")
         err = run.stderr.decode()
         assert run.returncode == 1
         assert len(err.strip().splitlines()) == 1 and err.startswith("tornquil play: input ended"), err
