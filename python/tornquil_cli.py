@@ -397,6 +397,10 @@ def plot_title(seats: Sequence[str], options: argparse.Namespace, tally: Tally) 
     if "mcts" in seats:
         what += (f"; search: {options.playouts} playouts, {options.threads} thread(s), heuristics "
                  f"{'on' if options.heuristics else 'off'}, policy {options.policy}")
+        if getattr(options, "seconds", None) is not None:
+            what += f", at most {options.seconds:g} s a decision"
+        if getattr(options, "information", None) is not None:
+            what += f", {options.information} information"
     return f"{what}\n{tally.games} games, won {tally.wins} ({tally.win_rate_text()})"
 
 

@@ -386,6 +386,9 @@ class TestOptionalParts:
         assert title == ("mcts random; search: 300 playouts, 2 thread(s), heuristics off, policy 3\n"
                          "40 games, won 10 (25.0%, 95% confidence interval 14.2% to 40.2%)")
         assert tornquil_cli.plot_title(["random"], options, tally).startswith("random\n40 games")
+        options.seconds, options.information = 0.5, "own"
+        assert tornquil_cli.plot_title(["mcts"], options, tally).startswith(
+            "mcts; search: 300 playouts, 2 thread(s), heuristics off, policy 3, at most 0.5 s a decision, own information\n")
 
     @pytest.mark.skipif(not has_module("matplotlib"), reason="matplotlib is not installed")
     def test_the_plot_is_drawn(self, tmp_path):
