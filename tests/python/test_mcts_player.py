@@ -101,11 +101,26 @@ def level_reached(game):
 
 
 class TestAsASeat:
-    def test_plays_whole_games_for_every_player_count(self):
+    def test_plays_whole_games_for_every_player_count_with_its_best_ranked_offered_action(self):
+        class Checked:
+            def __init__(self, search):
+                self.search, self.turns = search, 0
+
+            def play(self, state):
+                action = self.search.play(state)
+                ranking = self.search.ranked_actions()
+                assert str(action) == str(ranking[0][0])
+                assert sorted(str(a) for a, _, _ in ranking) == sorted(str(a) for a in state.action_space())
+                assert sum(visits for _, visits, _ in ranking) == 60
+                self.turns += 1
+                return action
+
         for players in range(1, 5):
             policy = (0, 3, 4, None)[players - 1]
-            game = TornquilGame([MCTSPlayer(60, 2, players % 2 == 0, policy)] * players, seed=players)
-            assert 0 <= level_reached(game) <= 12
+            seat = Checked(MCTSPlayer(60, 2, players % 2 == 0, policy))
+            game = TornquilGame([seat] * players, seed=players)
+            level_reached(game)
+            assert seat.turns >= 3
 
     def test_a_game_decides_with_its_own_copy(self):
         player = MCTSPlayer(30, 1, False)
