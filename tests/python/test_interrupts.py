@@ -341,3 +341,49 @@ def test_new_options_refuse_bad_values(options, error):
 def test_new_options_are_keyword_only():
     with pytest.raises(TypeError, match=r"takes 4 positional arguments but 5 were given"):
         tornquil.players.MCTSPlayer(10, 1, True, None, 1.0)
+
+
+def test_ctrl_c_reaches_a_search_that_released_the_lock(child):
+    running = child("""
+        state = new_state(3)
+        player = MCTSPlayer(4_000_000_000, 2, True, release_gil=True)
+        try:
+            say("SEARCHING")
+            player.play(state)
+        except KeyboardInterrupt:
+            say("INTERRUPTED")
+        assert player.ranked_actions() == []
+        quick = MCTSPlayer(100, 2, True, release_gil=True)
+        quick.play(state)
+        say("USABLE", sum(visits for _, visits, _ in quick.ranked_actions()))
+    """)
+    running.wait_for("SEARCHING")
+    time.sleep(0.5)
+    sent = running.interrupt()
+    assert running.wait_for("INTERRUPTED") - sent < PROMPTNESS
+    output, errors = running.finish()
+    assert output.endswith("USABLE 100\n"), errors
+
+
+def test_a_signal_handler_that_plays_on_the_searching_player_is_refused(child):
+    running = child("""
+        import signal
+        state = new_state(2)
+        player = MCTSPlayer(4_000_000_000, 2, True)
+
+        def handler(number, frame):
+            player.play(state)
+
+        signal.signal(signal.SIGINT, handler)
+        try:
+            say("SEARCHING")
+            player.play(state)
+        except RuntimeError as error:
+            say("REFUSED", error)
+    """)
+    running.wait_for("SEARCHING")
+    time.sleep(0.3)
+    running.interrupt()
+    running.wait_for("REFUSED")
+    output, errors = running.finish()
+    assert "REFUSED MCTSPlayer is in use: its play() is running" in output, errors
