@@ -32,7 +32,7 @@ Ref wrap_game(const ModuleState& module, Game game) {
 }
 
 Information to_information(const Argument& argument) {
-  const std::string name = to_text(argument);
+  const std::string name = to_string(argument);
   if (name == "own") return Information::Own;
   if (name == "full") return Information::Full;
   raise(PyExc_ValueError, "information must be 'own' or 'full', not '" + name + "'");
@@ -274,7 +274,7 @@ int exec_module(PyObject* module) {
     add_object(module, "ACTION_BLOCKS", action_blocks());
     return 0;
   } catch (...) {
-    translate_current_exception(state);
+    translate_exception(state.panic_exception);
     return -1;
   }
 }
