@@ -130,7 +130,8 @@ TEST(MCTSPlayer, TimeBudgetEndsAHugeDecisionWithTheCompletedPlayoutsRanked) {
   const auto start = std::chrono::steady_clock::now();
   (void)player.play(state);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(elapsed, std::chrono::milliseconds(150));
+  // Generous: the sanitizer builds run this too; the tight bound is checked from Python.
+  EXPECT_LT(elapsed, std::chrono::seconds(1));
   EXPECT_GE(elapsed, std::chrono::milliseconds(100));
   const std::uint64_t visits = total_visits(*player.ranked_actions());
   EXPECT_GE(visits, 2U);
@@ -139,18 +140,17 @@ TEST(MCTSPlayer, TimeBudgetEndsAHugeDecisionWithTheCompletedPlayoutsRanked) {
 
 TEST(MCTSPlayer, CheckThatThrowsAbandonsTheDecisionAndKeepsTheRanking) {
   const State<2> state = State<2>::create(3);
-  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, MCTSOptions{.seconds = 0.05});
-  (void)player.play(state);
+  // Large enough that a decision is still running when the check is first asked.
+  MCTSPlayer player(100'000, 2, false, std::nullopt);
+  int checks = 0;
+  (void)player.play(state, [&checks] { ++checks; });
   const std::uint64_t visits_before = total_visits(*player.ranked_actions());
   const Action best_before = player.ranked_actions()->front().action;
+  EXPECT_EQ(visits_before, 100'000U);
+  EXPECT_GE(checks, 1);
 
-  int checks = 0;
-  EXPECT_THROW((void)player.play(state,
-                                 [&checks] {
-                                   if (++checks == 2) throw std::runtime_error("interrupted");
-                                 }),
+  EXPECT_THROW((void)player.play(state, [] { throw std::runtime_error("interrupted"); }),
                std::runtime_error);
-  EXPECT_EQ(checks, 2);
   EXPECT_EQ(total_visits(*player.ranked_actions()), visits_before);
   EXPECT_EQ(player.ranked_actions()->front().action, best_before);
 }
