@@ -103,6 +103,10 @@ class MCTSManager {
       return sum;
     }
     std::atomic<std::int64_t> counter;
+    // Opened once every worker has been started: workers that ran meanwhile would take the cores
+    // from the thread that is still starting the others, which with hundreds of workers delays
+    // the start, and any stop, by seconds.
+    std::atomic<bool> started{false};
     std::vector<WorkerResult> results;
     // Guards only running; touched once per worker, when it ends.
     std::mutex mutex;
@@ -113,6 +117,7 @@ class MCTSManager {
   // One budget unit per playout: every decrement that finds a positive value runs exactly one.
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
+    run.started.wait(false, std::memory_order_acquire);
     try {
       ThreadData<Spec> tld;
       // Every worker that started runs at least one playout when the budget allows, so that a
@@ -143,9 +148,11 @@ class MCTSManager {
     } catch (const std::system_error& error) {
       // The started workers refer to this frame: stop them and join them first.
       request_stop();
+      open_gate(run);
       join_all(workers);
       throw ThreadStartError(error);
     }
+    open_gate(run);
     std::exception_ptr failure = supervise_until_finished(run, period, supervise);
     join_all(workers);
     return failure;
@@ -172,6 +179,11 @@ class MCTSManager {
       lock.lock();
     }
     return nullptr;
+  }
+
+  static void open_gate(Run& run) {
+    run.started.store(true, std::memory_order_release);
+    run.started.notify_all();
   }
 
   static void join_all(std::vector<std::thread>& workers) {
