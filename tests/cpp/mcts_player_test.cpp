@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
+#include <algorithm>
 
 #include "test_helpers.hpp"
 
@@ -155,6 +156,105 @@ TEST(MCTSPlayer, CheckThatThrowsAbandonsTheDecisionAndKeepsTheRanking) {
   EXPECT_EQ(checks, 2);
   EXPECT_EQ(total_visits(*player.ranked_actions()), visits_before);
   EXPECT_EQ(player.ranked_actions()->front().action, best_before);
+}
+
+
+// Under Information::Own each decision searches sampled worlds and adds their root statistics.
+MCTSOptions own(std::optional<std::uint64_t> sampling_seed = 11, std::optional<double> seconds = std::nullopt) {
+  MCTSOptions options;
+  options.information = Information::Own;
+  options.sampling_seed = sampling_seed;
+  options.seconds = seconds;
+  return options;
+}
+
+std::vector<Action> sorted_actions(const std::vector<RankedAction>& ranking) {
+  std::vector<Action> actions;
+  for (const RankedAction& entry : ranking) actions.push_back(entry.action);
+  std::sort(actions.begin(), actions.end(), [](const Action& a, const Action& b) {
+    return debug_text(a, Layout::Compact, Colouring::Off) < debug_text(b, Layout::Compact, Colouring::Off);
+  });
+  return actions;
+}
+
+TEST(MCTSPlayerOwn, RanksTheStatesOwnActionsWithEveryPlayoutOfEveryWorld) {
+  // 249 playouts make one world, 1,000 four, 7,777 thirty-one with some a playout longer, and
+  // 20,000 the most there are.
+  for (const std::uint32_t playouts : {0U, 1U, 249U, 1000U, 7777U, 20000U}) {
+    for (const std::size_t threads : {1U, 2U}) {
+      const State<3> state = State<3>::create(6 + playouts);
+      MCTSPlayer player(playouts, threads, true, 3, own(std::nullopt));
+      const Action chosen = player.play(state);
+      const auto& ranking = *player.ranked_actions();
+      std::vector<RankedAction> listed;
+      for (const Action& action : state.get_action_space()) listed.push_back(RankedAction{action});
+      EXPECT_EQ(sorted_actions(ranking), sorted_actions(listed)) << playouts << " playouts";
+      EXPECT_EQ(total_visits(ranking), playouts);
+      EXPECT_EQ(ranking.front().action, chosen);
+      for (std::size_t i = 1; i < ranking.size(); ++i) {
+        ASSERT_GE(ranking[i - 1].visits, ranking[i].visits);
+        if (ranking[i - 1].visits == ranking[i].visits && ranking[i].visits > 0) {
+          EXPECT_GE(ranking[i - 1].average_reward, ranking[i].average_reward);
+        }
+      }
+    }
+  }
+}
+
+TEST(MCTSPlayerOwn, WithoutPlayoutsKeepsTheListOrderLikeTheFullSearch) {
+  const State<2> state = State<2>::create(2);
+  MCTSPlayer full(0, 1, false, std::nullopt);
+  MCTSPlayer seat_only(0, 1, false, std::nullopt, own());
+  EXPECT_EQ(seat_only.play(state), full.play(state));
+  ASSERT_EQ(seat_only.ranked_actions()->size(), full.ranked_actions()->size());
+  for (std::size_t i = 0; i < full.ranked_actions()->size(); ++i) {
+    EXPECT_EQ((*seat_only.ranked_actions())[i].action, (*full.ranked_actions())[i].action);
+  }
+}
+
+TEST(MCTSPlayerOwn, FindsTheWinThatNeedsNoHiddenCard) {
+  // The last King has 4 health left and the seat holds a 4 of another suit: that play wins in
+  // every world, whatever the others hold.
+  State<2> state = State<2>::create(9);
+  state.table.castle_deck.clear();
+  Enemy king{Card{CardSuit::Hearts, CardValue::King}};
+  king.take_damage(36);
+  state.table.castle_deck.push_back(king);
+  state.players[0].hand = Hand{Card{CardSuit::Spades, CardValue::Two}, Card{CardSuit::Clubs, CardValue::Four},
+                               Card{CardSuit::Spades, CardValue::Three}};
+  state.has_turn = PlayerId{0};
+  state.action_type = ActionType::play_cards();
+  state.level = 11;
+  MCTSPlayer player(2000, 2, true, 0, own(std::nullopt));
+  EXPECT_EQ(player.play(state), Action(action::Play{Card{CardSuit::Clubs, CardValue::Four}}));
+}
+
+TEST(MCTSPlayerOwn, TimeBudgetIsSharedByTheWorldsAndEndsAHugeDecision) {
+  const State<2> state = State<2>::create(3);
+  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, own(std::nullopt, 0.1));
+  const auto start = std::chrono::steady_clock::now();
+  (void)player.play(state);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::milliseconds(200));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(100));
+  EXPECT_EQ(player.ranked_actions()->size(), state.get_action_space().size());
+  EXPECT_GE(total_visits(*player.ranked_actions()), 2U);
+}
+
+TEST(MCTSPlayerOwn, CheckThatThrowsMidWayKeepsTheEarlierRanking) {
+  const State<2> state = State<2>::create(3);
+  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, own(5, 0.05));
+  (void)player.play(state);
+  const std::vector<RankedAction> before = *player.ranked_actions();
+  int checks = 0;
+  EXPECT_THROW((void)player.play(state,
+                                 [&checks] {
+                                   if (++checks == 5) throw std::runtime_error("interrupted");
+                                 }),
+               std::runtime_error);
+  EXPECT_EQ(checks, 5);
+  EXPECT_EQ(total_visits(*player.ranked_actions()), total_visits(before));
+  EXPECT_EQ(player.ranked_actions()->front().action, before.front().action);
 }
 
 }  // namespace
