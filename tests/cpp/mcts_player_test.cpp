@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <algorithm>
 
+#include "state_builder.hpp"
 #include "test_helpers.hpp"
 
 namespace tornquil {
@@ -201,17 +202,6 @@ TEST(MCTSPlayerOwn, RanksTheStatesOwnActionsWithEveryPlayoutOfEveryWorld) {
   }
 }
 
-TEST(MCTSPlayerOwn, WithoutPlayoutsKeepsTheListOrderLikeTheFullSearch) {
-  const State<2> state = State<2>::create(2);
-  MCTSPlayer full(0, 1, false, std::nullopt);
-  MCTSPlayer seat_only(0, 1, false, std::nullopt, own());
-  EXPECT_EQ(seat_only.play(state), full.play(state));
-  ASSERT_EQ(seat_only.ranked_actions()->size(), full.ranked_actions()->size());
-  for (std::size_t i = 0; i < full.ranked_actions()->size(); ++i) {
-    EXPECT_EQ((*seat_only.ranked_actions())[i].action, (*full.ranked_actions())[i].action);
-  }
-}
-
 TEST(MCTSPlayerOwn, FindsTheWinThatNeedsNoHiddenCard) {
   // The last King has 4 health left and the seat holds a 4 of another suit: that play wins in
   // every world, whatever the others hold.
@@ -255,6 +245,49 @@ TEST(MCTSPlayerOwn, CheckThatThrowsMidWayKeepsTheEarlierRanking) {
   EXPECT_EQ(checks, 5);
   EXPECT_EQ(total_visits(*player.ranked_actions()), total_visits(before));
   EXPECT_EQ(player.ranked_actions()->front().action, before.front().action);
+}
+
+// After seat 0's jester, seat 0 with no cards picks who acts against the last King, 10 health
+// left. Seat 1 holds one card and the tavern deck the other: the 10 of clubs kills the King, the
+// ace of diamonds does not, and then the King's strike ends the game: a reward of 12 or 11.
+State<2> choose_who_faces_the_king(std::string_view seat_1, std::string_view tavern) {
+  return testing::StateBuilder<2>()
+      .castle({testing::enemy("Kh", 30)})
+      .attack_cards("jester")
+      .hand(1, seat_1)
+      .tavern(tavern)
+      .turn(0)
+      .phase(ActionType::jester())
+      .level(11)
+      .build();
+}
+
+double average_for(const MCTSPlayer& player, const Action& action) {
+  for (const RankedAction& entry : *player.ranked_actions()) {
+    if (entry.action == action) return entry.average_reward;
+  }
+  ADD_FAILURE() << "not ranked";
+  return 0;
+}
+
+TEST(MCTSPlayerOwn, ValuesActionsAlikeWhateverTheHiddenCardsAre) {
+  const State<2> killer_dealt = choose_who_faces_the_king("10c", "Ad");
+  const State<2> ace_dealt = choose_who_faces_the_king("Ad", "10c");
+  const Action to_seat_1 = testing::change_player(1);
+  const auto value = [&](const State<2>& state, const MCTSOptions& options) {
+    MCTSPlayer player(2000, 1, true, 3, options);
+    (void)player.play(state);
+    return average_for(player, to_seat_1);
+  };
+  // The full search sees who holds the 10 of clubs; a seat-only one with the same worlds cannot.
+  const double killer_full = value(killer_dealt, {});
+  const double ace_full = value(ace_dealt, {});
+  EXPECT_GT(killer_full - ace_full, 0.5);
+  const double killer_own = value(killer_dealt, own(21));
+  const double ace_own = value(ace_dealt, own(21));
+  EXPECT_NEAR(killer_own, ace_own, 0.1);
+  EXPECT_LT(killer_own, killer_full - 0.1);
+  EXPECT_GT(ace_own, ace_full + 0.1);
 }
 
 }  // namespace
