@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
+#include <string>
 
 #include "game_search/search_settings.hpp"
+#include "game_search/world_sampler.hpp"
 
 namespace tornquil {
 namespace {
@@ -61,10 +63,71 @@ void run_search(Search& mcts, std::uint32_t playouts, std::size_t num_threads,
   });
 }
 
+// A root action's statistics added up over the worlds searched, shaped like a root edge so that
+// both rank alike.
+struct WorldsTally {
+  Action move;
+  std::uint64_t visit_count = 0;
+  std::int64_t reward_sum = 0;
+
+  [[nodiscard]] std::uint64_t visits() const { return visit_count; }
+  [[nodiscard]] std::int64_t sum_rewards() const { return reward_sum; }
+  [[nodiscard]] const Action& get_move() const { return move; }
+};
+
 }  // namespace
 
 template <std::size_t N, bool Heuristics>
+void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& check) {
+  const std::uint32_t worlds = worlds_for(playouts_);
+  const std::optional<Clock::time_point> deadline = deadline_after(options_.seconds);
+  StdRng sampling = StdRng::from_optional_seed(options_.sampling_seed);
+  std::vector<WorldsTally> totals;
+  for (std::uint32_t world = 0; world < worlds; ++world) {
+    // The time left is shared out evenly among the worlds still to come; the first world is
+    // searched however late, since it alone lists the root's actions.
+    std::optional<double> seconds;
+    if (deadline) {
+      const double left = std::chrono::duration<double>(*deadline - Clock::now()).count();
+      if (world > 0 && left <= 0) break;
+      seconds = std::max(left, 0.0) / static_cast<double>(worlds - world);
+    }
+    const std::uint32_t share = playouts_ / worlds + (world < playouts_ % worlds ? 1U : 0U);
+    auto mcts = new_game_search<N, Heuristics>(sample_world(state, state.has_turn, sampling),
+                                               policy_from_number(policy_variation_));
+    run_search(mcts, share, num_threads_, seconds, check);
+
+    const auto edges = mcts.tree().root_node().moves();
+    if (world == 0) {
+      for (const auto& edge : edges) totals.push_back(WorldsTally{edge.get_move()});
+    }
+    if (edges.size() != totals.size()) {
+      fault("the sampled worlds offer different numbers of root actions: " +
+            std::to_string(totals.size()) + " and " + std::to_string(edges.size()));
+    }
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+      if (!(edges[i].get_move() == totals[i].move)) {
+        fault("the sampled worlds offer different root actions at position " + std::to_string(i));
+      }
+      totals[i].visit_count += edges[i].visits();
+      totals[i].reward_sum += edges[i].sum_rewards();
+    }
+  }
+
+  std::vector<RankedAction> ranking;
+  for (const WorldsTally* tally : rank_edges(std::span<const WorldsTally>(totals))) {
+    ranking.push_back(ranked(*tally));
+  }
+  ranked_actions_ = std::move(ranking);
+}
+
+template <std::size_t N, bool Heuristics>
 Action MCTSPlayer::play_generic(const State<N>& state, const DecisionCheck& check) {
+  if (options_.information == Information::Own) {
+    rank_over_worlds<N, Heuristics>(state, check);
+    if (ranked_actions_->empty()) fault("the search found no action to take: the state has none");
+    return ranked_actions_->front().action;
+  }
   auto mcts = new_game_search<N, Heuristics>(state, policy_from_number(policy_variation_));
   run_search(mcts, playouts_, num_threads_, options_.seconds, check);
 

@@ -25,6 +25,17 @@ enum class Information : std::uint8_t {
   Own,   // only what its seat can know; the rest is sampled afresh for each decision
 };
 
+// Under Information::Own a decision searches one sampled world per this many playouts of its
+// budget, at least one world and at most kMaxWorlds.
+inline constexpr std::uint32_t kPlayoutsPerWorld = 250;
+inline constexpr std::uint32_t kMaxWorlds = 40;
+
+// How many worlds a decision with `playouts` samples under Information::Own.
+[[nodiscard]] constexpr std::uint32_t worlds_for(std::uint32_t playouts) {
+  const std::uint32_t worlds = playouts / kPlayoutsPerWorld;
+  return worlds < 1 ? 1 : (worlds > kMaxWorlds ? kMaxWorlds : worlds);
+}
+
 // The options beyond the four positional settings; the defaults are the plain search.
 struct MCTSOptions {
   // A wall-clock budget for one decision, in seconds (positive and finite), checked between
@@ -34,6 +45,9 @@ struct MCTSOptions {
   // Not used by the player itself: tells an embedding interpreter that it may let its other
   // threads run while this player decides.
   bool release_gil = false;
+  // Seeds the generator that samples the worlds under Information::Own, the same for every
+  // decision; without one each decision seeds it afresh from the operating system.
+  std::optional<std::uint64_t> sampling_seed = std::nullopt;
 };
 
 class MCTSPlayer {
@@ -58,7 +72,8 @@ class MCTSPlayer {
                            : play_generic<N, false>(state, check);
   }
 
-  // One decision: most visits first, then the higher reward sum, then action-list order.
+  // One decision: most visits first, then the higher reward sum, then action-list order. Under
+  // Information::Own the visits and sums are those of every sampled world added together.
   template <std::size_t N, bool Heuristics>
   [[nodiscard]] Action play_generic(const State<N>& state, const DecisionCheck& check);
 
@@ -85,6 +100,9 @@ class MCTSPlayer {
   std::size_t num_threads_;
   bool use_heuristics_;
   std::optional<std::uint8_t> policy_variation_;
+  template <std::size_t N, bool Heuristics>
+  void rank_over_worlds(const State<N>& state, const DecisionCheck& check);
+
   MCTSOptions options_;
   std::optional<std::vector<RankedAction>> ranked_actions_;
   struct UseMark {

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
+#include <algorithm>
 
+#include "state_builder.hpp"
 #include "test_helpers.hpp"
 
 namespace tornquil {
@@ -153,6 +155,137 @@ TEST(MCTSPlayer, CheckThatThrowsAbandonsTheDecisionAndKeepsTheRanking) {
                std::runtime_error);
   EXPECT_EQ(total_visits(*player.ranked_actions()), visits_before);
   EXPECT_EQ(player.ranked_actions()->front().action, best_before);
+}
+
+
+// Under Information::Own each decision searches sampled worlds and adds their root statistics.
+MCTSOptions own(std::optional<std::uint64_t> sampling_seed = 11, std::optional<double> seconds = std::nullopt) {
+  MCTSOptions options;
+  options.information = Information::Own;
+  options.sampling_seed = sampling_seed;
+  options.seconds = seconds;
+  return options;
+}
+
+std::vector<Action> sorted_actions(const std::vector<RankedAction>& ranking) {
+  std::vector<Action> actions;
+  for (const RankedAction& entry : ranking) actions.push_back(entry.action);
+  std::sort(actions.begin(), actions.end(), [](const Action& a, const Action& b) {
+    return debug_text(a, Layout::Compact, Colouring::Off) < debug_text(b, Layout::Compact, Colouring::Off);
+  });
+  return actions;
+}
+
+TEST(MCTSPlayerOwn, RanksTheStatesOwnActionsWithEveryPlayoutOfEveryWorld) {
+  // 249 playouts make one world, 1,000 four, 7,777 thirty-one with some a playout longer, and
+  // 20,000 the most there are.
+  for (const std::uint32_t playouts : {0U, 1U, 249U, 1000U, 7777U, 20000U}) {
+    for (const std::size_t threads : {1U, 2U}) {
+      const State<3> state = State<3>::create(6 + playouts);
+      MCTSPlayer player(playouts, threads, true, 3, own(std::nullopt));
+      const Action chosen = player.play(state);
+      const auto& ranking = *player.ranked_actions();
+      std::vector<RankedAction> listed;
+      for (const Action& action : state.get_action_space()) listed.push_back(RankedAction{action});
+      EXPECT_EQ(sorted_actions(ranking), sorted_actions(listed)) << playouts << " playouts";
+      EXPECT_EQ(total_visits(ranking), playouts);
+      EXPECT_EQ(ranking.front().action, chosen);
+      for (std::size_t i = 1; i < ranking.size(); ++i) {
+        ASSERT_GE(ranking[i - 1].visits, ranking[i].visits);
+        if (ranking[i - 1].visits == ranking[i].visits && ranking[i].visits > 0) {
+          EXPECT_GE(ranking[i - 1].average_reward, ranking[i].average_reward);
+        }
+      }
+    }
+  }
+}
+
+TEST(MCTSPlayerOwn, FindsTheWinThatNeedsNoHiddenCard) {
+  // The last King has 4 health left and the seat holds a 4 of another suit: that play wins in
+  // every world, whatever the others hold.
+  State<2> state = State<2>::create(9);
+  state.table.castle_deck.clear();
+  Enemy king{Card{CardSuit::Hearts, CardValue::King}};
+  king.take_damage(36);
+  state.table.castle_deck.push_back(king);
+  state.players[0].hand = Hand{Card{CardSuit::Spades, CardValue::Two}, Card{CardSuit::Clubs, CardValue::Four},
+                               Card{CardSuit::Spades, CardValue::Three}};
+  state.has_turn = PlayerId{0};
+  state.action_type = ActionType::play_cards();
+  state.level = 11;
+  MCTSPlayer player(2000, 2, true, 0, own(std::nullopt));
+  EXPECT_EQ(player.play(state), Action(action::Play{Card{CardSuit::Clubs, CardValue::Four}}));
+}
+
+TEST(MCTSPlayerOwn, TimeBudgetIsSharedByTheWorldsAndEndsAHugeDecision) {
+  const State<2> state = State<2>::create(3);
+  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, own(std::nullopt, 0.1));
+  const auto start = std::chrono::steady_clock::now();
+  (void)player.play(state);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::milliseconds(200));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(100));
+  EXPECT_EQ(player.ranked_actions()->size(), state.get_action_space().size());
+  EXPECT_GE(total_visits(*player.ranked_actions()), 2U);
+}
+
+TEST(MCTSPlayerOwn, CheckThatThrowsMidWayKeepsTheEarlierRanking) {
+  const State<2> state = State<2>::create(3);
+  MCTSPlayer player(4'000'000'000U, 2, false, std::nullopt, own(5, 0.05));
+  (void)player.play(state);
+  const std::vector<RankedAction> before = *player.ranked_actions();
+  int checks = 0;
+  EXPECT_THROW((void)player.play(state,
+                                 [&checks] {
+                                   if (++checks == 5) throw std::runtime_error("interrupted");
+                                 }),
+               std::runtime_error);
+  EXPECT_EQ(checks, 5);
+  EXPECT_EQ(total_visits(*player.ranked_actions()), total_visits(before));
+  EXPECT_EQ(player.ranked_actions()->front().action, before.front().action);
+}
+
+// After seat 0's jester, seat 0 with no cards picks who acts against the last King, 10 health
+// left. Seat 1 holds one card and the tavern deck the other: the 10 of clubs kills the King, the
+// ace of diamonds does not, and then the King's strike ends the game: a reward of 12 or 11.
+State<2> choose_who_faces_the_king(std::string_view seat_1, std::string_view tavern) {
+  return testing::StateBuilder<2>()
+      .castle({testing::enemy("Kh", 30)})
+      .attack_cards("jester")
+      .hand(1, seat_1)
+      .tavern(tavern)
+      .turn(0)
+      .phase(ActionType::jester())
+      .level(11)
+      .build();
+}
+
+double average_for(const MCTSPlayer& player, const Action& action) {
+  for (const RankedAction& entry : *player.ranked_actions()) {
+    if (entry.action == action) return entry.average_reward;
+  }
+  ADD_FAILURE() << "not ranked";
+  return 0;
+}
+
+TEST(MCTSPlayerOwn, ValuesActionsAlikeWhateverTheHiddenCardsAre) {
+  const State<2> killer_dealt = choose_who_faces_the_king("10c", "Ad");
+  const State<2> ace_dealt = choose_who_faces_the_king("Ad", "10c");
+  const Action to_seat_1 = testing::change_player(1);
+  const auto value = [&](const State<2>& state, const MCTSOptions& options) {
+    MCTSPlayer player(2000, 1, true, 3, options);
+    (void)player.play(state);
+    return average_for(player, to_seat_1);
+  };
+  // The full search sees who holds the 10 of clubs; a seat-only one with the same worlds cannot.
+  const double killer_full = value(killer_dealt, {});
+  const double ace_full = value(ace_dealt, {});
+  EXPECT_GT(killer_full - ace_full, 0.5);
+  const double killer_own = value(killer_dealt, own(21));
+  const double ace_own = value(ace_dealt, own(21));
+  EXPECT_NEAR(killer_own, ace_own, 0.1);
+  EXPECT_LT(killer_own, killer_full - 0.1);
+  EXPECT_GT(ace_own, ace_full + 0.1);
 }
 
 }  // namespace

@@ -390,3 +390,13 @@ def test_a_signal_handler_that_plays_on_the_searching_player_is_refused(child):
     running.wait_for("REFUSED")
     output, errors = running.finish()
     assert "REFUSED MCTSPlayer is in use: its play() is running" in output, errors
+
+
+def test_a_player_that_sees_only_its_seat_ranks_every_offered_action_with_every_playout():
+    state = new_state(3)
+    player = tornquil.players.MCTSPlayer(1200, 2, True, information="own")
+    chosen = player.play(state)
+    ranking = player.ranked_actions()
+    assert str(chosen) == str(ranking[0][0])
+    assert sorted(str(action) for action, _, _ in ranking) == sorted(str(a) for a in state.action_space())
+    assert sum(visits for _, visits, _ in ranking) == 1200
