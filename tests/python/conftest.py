@@ -34,6 +34,20 @@ def run_python(code, stdin_text="", timeout=60, **variables):
     )
 
 
+def read_until_closed(descriptor):
+    """Everything a pseudo-terminal's controller reads until the other side is closed."""
+    output = b""
+    while True:
+        try:
+            chunk = os.read(descriptor, 4096)
+        except OSError:  # EIO once the child has closed its side
+            break
+        if not chunk:
+            break
+        output += chunk
+    return output
+
+
 def is_panic(error):
     return type(error).__name__ == "PanicException" and type(error).__bases__ == (BaseException,)
 

@@ -23,7 +23,7 @@ import pytest
 
 import tornquil
 import tornquil_cli
-from conftest import child_environment
+from conftest import child_environment, read_until_closed
 
 COMMAND = pathlib.Path(sys.executable).with_name("tornquil")
 
@@ -317,15 +317,7 @@ class TestProgress:
         fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
         child = subprocess.Popen([str(COMMAND), *arguments], stdout=subprocess.PIPE, stderr=terminal, env=env)
         os.close(terminal)
-        shown = b""
-        while True:
-            try:
-                chunk = os.read(controller, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            shown += chunk
+        shown = read_until_closed(controller)
         child.wait(120)
         os.close(controller)
         return child, shown.decode()

@@ -6,7 +6,7 @@ import sys
 import pytest
 
 import tornquil
-from conftest import child_environment, run_python
+from conftest import child_environment, read_until_closed, run_python
 
 SEED = 3
 
@@ -130,15 +130,7 @@ def run_on_terminal(code, **variables):
     child = subprocess.Popen([sys.executable, "-c", code], stdout=terminal, stderr=subprocess.PIPE,
                              env=child_environment(**variables))
     os.close(terminal)
-    output = b""
-    while True:
-        try:
-            chunk = os.read(controller, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        output += chunk
+    output = read_until_closed(controller)
     child.wait(30)
     os.close(controller)
     return output.decode()

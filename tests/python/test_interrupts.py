@@ -66,6 +66,13 @@ class Child:
         self.process.send_signal(signal.SIGINT)
         return time.monotonic()
 
+    def latency_of_ctrl_c(self, ready, after, answer):
+        """Sends SIGINT `after` seconds past `ready`; how long until the child printed `answer`."""
+        self.wait_for(ready)
+        time.sleep(after)
+        sent = self.interrupt()
+        return self.wait_for(answer) - sent
+
     def finish(self, timeout=60):
         if self.process.stdin is not None and self.process.stdin.closed:
             self.process.stdin = None
@@ -140,11 +147,7 @@ def test_ctrl_c_reaches_a_long_search_at_once_and_leaves_ranking_and_player_usab
         assert sum(visits for _, visits in visits_of(player.ranked_actions())) > 0
         say("USABLE")
     """)
-    running.wait_for("SEARCHING")
-    time.sleep(1.0)
-    sent = running.interrupt()
-    arrived = running.wait_for("INTERRUPTED")
-    assert arrived - sent < PROMPTNESS
+    assert running.latency_of_ctrl_c("SEARCHING", 1.0, "INTERRUPTED") < PROMPTNESS
     output, errors = running.finish()
     assert output.endswith("USABLE\n"), errors
 
@@ -162,10 +165,7 @@ def test_ctrl_c_reaches_a_game_of_search_players_and_the_game_stays_as_it_was(ch
         game.print()
         say("PRINTED")
     """)
-    running.wait_for("PLAYING")
-    time.sleep(1.0)
-    sent = running.interrupt()
-    assert running.wait_for("INTERRUPTED") - sent < PROMPTNESS
+    assert running.latency_of_ctrl_c("PLAYING", 1.0, "INTERRUPTED") < PROMPTNESS
     output, errors = running.finish()
     assert output.endswith("PRINTED\n"), errors
     # The state the game holds is printed the same before and after the interrupted turn.
@@ -360,10 +360,7 @@ def test_ctrl_c_reaches_a_search_that_released_the_lock(child):
         quick.play(state)
         say("USABLE", sum(visits for _, visits, _ in quick.ranked_actions()))
     """)
-    running.wait_for("SEARCHING")
-    time.sleep(0.5)
-    sent = running.interrupt()
-    assert running.wait_for("INTERRUPTED") - sent < PROMPTNESS
+    assert running.latency_of_ctrl_c("SEARCHING", 0.5, "INTERRUPTED") < PROMPTNESS
     output, errors = running.finish()
     assert output.endswith("USABLE 100\n"), errors
 
