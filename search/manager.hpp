@@ -97,13 +97,18 @@ class MCTSManager {
   // The state one call shares between its workers and the calling thread.
   struct Run {
     Run(std::uint32_t budget, std::size_t workers)
-        : counter(budget), results(workers), running(workers) {}
+        : counter(budget),
+          batch(std::clamp<std::int64_t>(std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 16)),
+          results(workers),
+          running(workers) {}
     [[nodiscard]] std::uint64_t completed() const {
       std::uint64_t sum = 0;
       for (const WorkerResult& result : results) sum += result.completed;
       return sum;
     }
-    std::atomic<std::int64_t> counter;
+    // The budget not yet claimed; below zero once it is spent.
+    alignas(64) std::atomic<std::int64_t> counter;
+    const std::int64_t batch;  // units a worker claims at once
     std::vector<WorkerResult> results;
     // Guards only running; touched once per worker, when it ends.
     std::mutex mutex;
@@ -111,14 +116,25 @@ class MCTSManager {
     std::size_t running;
   };
 
-  // One budget unit per playout: every decrement that finds a positive value runs exactly one.
+  // One budget unit per playout: the units a worker claims it runs one by one, checking for a stop
+  // before each, so the budget is never overrun. Claiming a few at a time keeps the shared
+  // counter off the path of most playouts; the batch shrinks with the budget so that the last
+  // units still spread over every worker.
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
     try {
       ThreadData<Spec> tld;
-      while (!stop_requested_.load(std::memory_order_relaxed) &&
-             run.counter.fetch_sub(1, std::memory_order_relaxed) > 0) {
-        if (search_tree_.playout(tld)) ++result.completed;
+      // The first worker keeps the policy's fixed stream, so a one-thread search repeats exactly;
+      // the others break ties their own way instead of chasing the first one's leaf.
+      if (index > 0) seed_thread_stream(tld.policy_data, index);
+      const std::int64_t batch = run.batch;
+      while (!stop_requested_.load(std::memory_order_relaxed)) {
+        const std::int64_t before = run.counter.fetch_sub(batch, std::memory_order_relaxed);
+        if (before <= 0) break;
+        std::int64_t claimed = std::min(batch, before);
+        do {
+          if (search_tree_.playout(tld)) ++result.completed;
+        } while (--claimed > 0 && !stop_requested_.load(std::memory_order_relaxed));
       }
     } catch (...) {
       result.failure = std::current_exception();
