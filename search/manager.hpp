@@ -117,9 +117,9 @@ class MCTSManager {
   };
 
   // One budget unit per playout: the units a worker claims it runs one by one, checking for a stop
-  // before each, so the budget is never overrun. Claiming a few at a time keeps the shared
-  // counter off the path of most playouts; the batch shrinks with the budget so that the last
-  // units still spread over every worker.
+  // before each, so the budget is never overrun. Claiming up to 16 at a time keeps the shared
+  // counter off the path of most playouts; a small budget is claimed one unit at a time, so that
+  // it still spreads over every worker.
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
     try {
