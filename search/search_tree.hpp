@@ -47,16 +47,16 @@ template <typename Spec>
 class SearchHandle {
  public:
   SearchHandle(const SearchNode<Spec>& node, ThreadData<Spec>& tld, const Spec& manager)
-      : node_(node), tld_(tld), manager_(manager) {}
+      : node_(node), tld_(tld), spec_(manager) {}
 
   [[nodiscard]] const SearchNode<Spec>& node() const { return node_; }
   [[nodiscard]] ThreadData<Spec>& thread_data() const { return tld_; }
-  [[nodiscard]] const Spec& manager() const { return manager_; }
+  [[nodiscard]] const Spec& manager() const { return spec_; }
 
  private:
   const SearchNode<Spec>& node_;
   ThreadData<Spec>& tld_;
-  const Spec& manager_;
+  const Spec& spec_;
 };
 
 // Read access to a node, for callers outside the search.
@@ -133,14 +133,14 @@ class SearchTree {
   using Thread = ThreadData<Spec>;
 
   // Creates and evaluates the root at once.
-  SearchTree(State state, Spec manager, TreePolicy tree_policy, Evaluator eval,
+  SearchTree(State state, Spec spec, TreePolicy tree_policy, Evaluator eval,
              TranspositionTable table)
-      : manager_(std::move(manager)),
+      : spec_(std::move(spec)),
         eval_(std::move(eval)),
         tree_policy_(std::move(tree_policy)),
         table_(std::move(table)),
         root_state_(std::move(state)),
-        limited_(manager_.node_limit() != std::numeric_limits<std::size_t>::max()),
+        limited_(spec_.node_limit() != std::numeric_limits<std::size_t>::max()),
         root_node_(create_root()) {}
   SearchTree(const SearchTree&) = delete;
   SearchTree& operator=(const SearchTree&) = delete;
@@ -153,14 +153,14 @@ class SearchTree {
       return true;
     }
     const InProgressSentinel sentinel(nodes_and_playouts_in_progress_);
-    if (sentinel.before() >= manager_.node_limit()) return false;
+    if (sentinel.before() >= spec_.node_limit()) return false;
     run_playout(tld);
     return true;
   }
 
   [[nodiscard]] NodeHandle<Spec> root_node() const { return NodeHandle<Spec>(*root_node_); }
   [[nodiscard]] const State& root_state() const { return root_state_; }
-  [[nodiscard]] const Spec& spec() const { return manager_; }
+  [[nodiscard]] const Spec& spec() const { return spec_; }
   [[nodiscard]] const TreePolicy& tree_policy() const { return tree_policy_; }
   [[nodiscard]] const Evaluator& evaluator() const { return eval_; }
 
@@ -223,7 +223,7 @@ class SearchTree {
   }
 
   void run_playout(Thread& tld) {
-    Walk walk(root_state_, *root_node_, manager_.virtual_loss());
+    Walk walk(root_state_, *root_node_, spec_.virtual_loss());
     if (!walk.node->moves().empty()) walk_down(walk, tld);
     const StateEvaluation evaln = evaluate_leaf(walk, tld);
     finish_playout(walk, tld, evaln);
@@ -231,8 +231,8 @@ class SearchTree {
 
   // The length limit is read once, so the loop head is the one place a path can stop for it.
   void walk_down(Walk& walk, Thread& tld) {
-    const std::size_t max_length = manager_.max_playout_length();
-    const std::uint64_t visits_before_expansion = manager_.visits_before_expansion();
+    const std::size_t max_length = spec_.max_playout_length();
+    const std::uint64_t visits_before_expansion = spec_.visits_before_expansion();
     while (walk.path.size() < max_length) {
       if (!take_step(walk, tld, visits_before_expansion)) return;
     }
@@ -265,7 +265,7 @@ class SearchTree {
   }
 
   [[nodiscard]] Edge& choose_child(Node& node, Thread& tld) const {
-    SearchHandle<Spec> handle(node, tld, manager_);
+    SearchHandle<Spec> handle(node, tld, spec_);
     const std::span<const Edge> edges = std::as_const(node).moves();
     const Edge* const chosen = tree_policy_.choose_child(edges, handle);
     if (chosen == nullptr) Spec::fault("tree policy chose no edge from a node that has edges");
@@ -276,7 +276,7 @@ class SearchTree {
     // Without a table every edge owns a distinct node, so the scan of the path, quadratic in
     // its depth over a playout, could never find anything.
     if constexpr (std::is_same_v<TranspositionTable, EmptyTable>) return;
-    if (manager_.cycle_behaviour() != CycleBehaviour::PanicWhenCycleDetected) return;
+    if (spec_.cycle_behaviour() != CycleBehaviour::PanicWhenCycleDetected) return;
     const bool seen = std::any_of(path.begin(), path.end(),
                                   [node](const Step& step) { return step.node == node; });
     if (!seen) return;
@@ -293,7 +293,7 @@ class SearchTree {
       transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
       return arrive(walk, choice.publish_child_if_null(found), false);
     }
-    SearchHandle<Spec> handle(*walk.node, tld, manager_);
+    SearchHandle<Spec> handle(*walk.node, tld, spec_);
     Node* const created =
         create_node<Spec>(eval_, tree_policy_, walk.state, arena_, tld.arena, &handle);
     Node* const installed = choice.publish_child_if_null(created);
@@ -319,7 +319,7 @@ class SearchTree {
 
   [[nodiscard]] StateEvaluation evaluate_leaf(const Walk& walk, Thread& tld) const {
     if (walk.did_we_create) return walk.node->evaln();
-    SearchHandle<Spec> handle(*walk.node, tld, manager_);
+    SearchHandle<Spec> handle(*walk.node, tld, spec_);
     return eval_.evaluate_existing_state(walk.state, walk.node->evaln(), handle);
   }
 
@@ -330,12 +330,12 @@ class SearchTree {
       step.node->stats().up(walk.virtual_loss,
                             eval_.interpret_evaluation_for_player(evaln, step.player));
       step.edge->stats().replace(step.node->stats());
-      SearchHandle<Spec> handle(*step.node, tld, manager_);
-      manager_.on_backpropagation(evaln, handle);
+      SearchHandle<Spec> handle(*step.node, tld, spec_);
+      spec_.on_backpropagation(evaln, handle);
     }
   }
 
-  const Spec manager_;
+  const Spec spec_;
   const Evaluator eval_;
   const TreePolicy tree_policy_;
   TranspositionTable table_;
