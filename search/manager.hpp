@@ -62,9 +62,10 @@ class MCTSManager {
   }
 
   // As above, and while the workers run the calling thread asks supervise() at least once every
-  // period (and never after the last worker has finished). Supervision::Stop, or an exception
-  // from supervise(), makes every worker stop after its current playout; the exception is raised
-  // here once they have been joined. The tree stays sound: a stopped playout is never half-done.
+  // period (and never after the last worker has finished, nor after it answered Stop).
+  // Supervision::Stop, or an exception from supervise(), makes every worker stop after its
+  // current playout; the exception is raised here once they have been joined. The tree stays
+  // sound: a stopped playout is never half-done.
   template <typename Supervisor>
   std::uint64_t playout_n_parallel(std::uint32_t n, std::size_t num_threads,
                                    std::chrono::nanoseconds period, Supervisor&& supervise) {
@@ -171,7 +172,12 @@ class MCTSManager {
     while (!run.finished.wait_for(lock, period, [&run] { return run.running == 0; })) {
       lock.unlock();
       try {
-        if (supervise() == Supervision::Stop) request_stop();
+        // A supervisor that has said stop has nothing left to decide: the workers are only
+        // finishing their playouts, and the join waits for them.
+        if (supervise() == Supervision::Stop) {
+          request_stop();
+          return nullptr;
+        }
       } catch (...) {
         request_stop();
         return std::current_exception();
