@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "players/game_driver.hpp"
 #include "players/mcts_player.hpp"
 #include "players/random_player.hpp"
 
@@ -81,14 +82,16 @@ double level_half_width(const Tally& tally) {
   return kZ95 * std::sqrt(variance / n);
 }
 
+// One player object answers for every seat, so a seeded random player draws one sequence.
 template <std::size_t N, typename Player>
 GameResult play_game(std::uint64_t seed, Player player) {
-  State<N> state = State<N>::create(seed);
-  while (true) {
-    GameStatus<N> status = state.take_action(player.play(state));
-    if (const auto* result = std::get_if<GameResult>(&status)) return *result;
-    state = std::get<State<N>>(status);
+  StateEnum state(State<N>::create(seed));
+  const GameOutcome outcome =
+      play_to_end(state, [&](const StateEnum& now) { return play_any(player, now); });
+  if (const auto* illegal = std::get_if<IllegalAction>(&outcome)) {
+    fault("a player chose an action the state does not offer: " + debug_text(illegal->action));
   }
+  return std::get<GameResult>(outcome);
 }
 
 template <std::size_t N, typename MakePlayer>

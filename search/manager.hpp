@@ -61,9 +61,10 @@ class MCTSManager {
   }
 
   // As above, and while the workers run the calling thread asks supervise() at least once every
-  // period, until a stop is requested or the last worker has finished. Supervision::Stop, or an exception
-  // from supervise(), makes every worker stop after its current playout; the exception is raised
-  // here once they have been joined. The tree stays sound: a stopped playout is never half-done.
+  // period, until a stop is requested or the last worker has finished (never after it answered
+  // Stop). Supervision::Stop, or an exception from supervise(), makes every worker stop after its
+  // current playout; the exception is raised here once they have been joined. The tree stays
+  // sound: a stopped playout is never half-done.
   template <typename Supervisor>
   std::uint64_t playout_n_parallel(std::uint32_t n, std::size_t num_threads,
                                    std::chrono::nanoseconds period, Supervisor&& supervise) {
@@ -96,13 +97,18 @@ class MCTSManager {
   // The state one call shares between its workers and the calling thread.
   struct Run {
     Run(std::uint32_t budget, std::size_t workers)
-        : counter(budget), results(workers), running(workers) {}
+        : counter(budget),
+          batch(std::clamp<std::int64_t>(std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 16)),
+          results(workers),
+          running(workers) {}
     [[nodiscard]] std::uint64_t completed() const {
       std::uint64_t sum = 0;
       for (const WorkerResult& result : results) sum += result.completed;
       return sum;
     }
-    std::atomic<std::int64_t> counter;
+    // The budget not yet claimed; below zero once it is spent.
+    alignas(64) std::atomic<std::int64_t> counter;
+    const std::int64_t batch;  // units a worker claims at once
     // Opened once every worker has been started: workers that ran meanwhile would take the cores
     // from the thread that is still starting the others, which with hundreds of workers delays
     // the start, and any stop, by seconds.
@@ -114,19 +120,30 @@ class MCTSManager {
     std::size_t running;
   };
 
-  // One budget unit per playout: every decrement that finds a positive value runs exactly one.
+  // One budget unit per playout: the units a worker claims it runs one by one, checking for a stop
+  // before each, so the budget is never overrun. Claiming up to 16 at a time keeps the shared
+  // counter off the path of most playouts; a small budget is claimed one unit at a time, so that
+  // it still spreads over every worker.
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
     run.started.wait(false, std::memory_order_acquire);
     try {
       ThreadData<Spec> tld;
+      // The first worker keeps the policy's fixed stream, so a one-thread search repeats exactly;
+      // the others break ties their own way instead of chasing the first one's leaf.
+      if (index > 0) seed_thread_stream(tld.policy_data, index);
+      const std::int64_t batch = run.batch;
       // Every worker that started runs at least one playout when the budget allows, so that a
       // stopped search still has something to show for each thread.
       bool first = true;
-      while ((first || !stop_requested_.load(std::memory_order_relaxed)) &&
-             run.counter.fetch_sub(1, std::memory_order_relaxed) > 0) {
-        first = false;
-        if (search_tree_.playout(tld)) ++result.completed;
+      while (first || !stop_requested_.load(std::memory_order_relaxed)) {
+        const std::int64_t before = run.counter.fetch_sub(batch, std::memory_order_relaxed);
+        if (before <= 0) break;
+        std::int64_t claimed = std::min(batch, before);
+        do {
+          first = false;
+          if (search_tree_.playout(tld)) ++result.completed;
+        } while (--claimed > 0 && !stop_requested_.load(std::memory_order_relaxed));
       }
     } catch (...) {
       result.failure = std::current_exception();
@@ -171,7 +188,12 @@ class MCTSManager {
       }
       lock.unlock();
       try {
-        if (supervise() == Supervision::Stop) request_stop();
+        // A supervisor that has said stop has nothing left to decide: the workers are only
+        // finishing their playouts, and the join waits for them.
+        if (supervise() == Supervision::Stop) {
+          request_stop();
+          return nullptr;
+        }
       } catch (...) {
         request_stop();
         return std::current_exception();

@@ -4,7 +4,23 @@
 //
 // Every operation named here may be called from many search threads at once: the evaluator, the
 // tree policy and the hooks through const references, the transposition table through a shared
-// mutable one (so a table must synchronise itself). States are private to one playout.
+// mutable one (so a table must synchronise itself). States are private to one playout. Each
+// concept below says, for each of its operations, when the engine calls it, from which threads,
+// and what it must return.
+//
+// What search threads share, per playout, on 16 to 64 cores: the budget counter, claimed a batch
+// of up to 16 playouts at a time; the stop flag, only read; and the statistics of the edges and
+// nodes on the playout's path, a relaxed add or store on each on the way down and on the way up.
+// Nothing else is written to shared memory: each thread counts the nodes it creates in an arena
+// block of its own, and places them there without a lock; the count is added up only when asked
+// for. Each thread after the first breaks the policy's ties from a stream of its own, so threads
+// do not all take the same path to the same leaf. Why that stays cheap at 64 threads: a playout
+// spends most of its time in its evaluation, which touches nothing shared, and its shared writes
+// spread over the lines of the edges and nodes it passes. Only the first levels are met by every
+// thread; there 64 threads at some 300,000 playouts a second each bring about 20 million
+// playouts a second, divided among the root's moves. A move that takes most of them sees its
+// line move between cores millions of times a second, which is where a shared tree's scaling
+// ends; a non-zero virtual loss, or a tree per thread, is the remedy then.
 #pragma once
 
 #include <concepts>
@@ -50,11 +66,27 @@ using PolicyThreadDataOf = typename Spec::TreePolicy::ThreadData;
 template <typename Spec>
 using MovesOf = decltype(std::declval<const typename Spec::State&>().available_moves());
 
+// A game may keep its moves in the tree as a small code, decoded each time an edge is taken:
+// encode_move(move) gives the code and decode_move(code) a move equal to the one encoded. Both
+// are static and pure, since they run on every search thread at once. A game without them keeps
+// each move as it is.
+template <typename Spec>
+concept CodesMoves = requires(const typename Spec::Move& move, const typename Spec::MoveCode& code) {
+  { Spec::encode_move(move) } -> std::same_as<typename Spec::MoveCode>;
+  { Spec::decode_move(code) } -> std::convertible_to<typename Spec::Move>;
+};
+
 template <typename Moves, typename Move>
 concept MoveList = std::ranges::sized_range<Moves> && std::ranges::input_range<Moves> &&
                    std::constructible_from<Move, std::ranges::range_reference_t<Moves>>;
 
 // make_move changes the state in place: a playout copies the root state once and walks it down.
+// All three are called by the playing thread on its own copy, from any search thread.
+// current_player() is asked before each move a playout takes, and the edge's reward is later
+// given to that player. available_moves() is asked once for each new node, and its list, in its
+// order, becomes the node's edges: it must be the same list every time for equal states, and it
+// needs to stay valid only until the engine has built the node, which it does before the thread
+// lists moves again. An empty list makes a leaf that every visit values afresh.
 template <typename State, typename Move, typename Player>
 concept GameState =
     std::copy_constructible<State> && requires(State& state, const State& view, const Move& move) {
@@ -63,9 +95,21 @@ concept GameState =
       state.make_move(move);
     };
 
-// evaluate_new_state writes one move evaluation per edge of the new node in place, through the
-// MoveEvaluations view, so an empty move evaluation costs neither a write nor an allocation. The
-// handle is null for the root, which is evaluated before any playout exists.
+// evaluate_new_state is called once for each node the engine builds: for the root by the thread
+// that constructs the tree (with a null handle, since no playout exists yet), and for every other
+// node by the search thread whose playout is expanding it, before the node is published, so
+// several threads may evaluate the same new state at once and only one result is kept. It writes
+// one move evaluation per edge in place, through the MoveEvaluations view (so an empty move
+// evaluation costs neither a write nor an allocation), and returns the state evaluation that the
+// node keeps and the playout that built it backs up.
+//
+// evaluate_existing_state is called by a search thread whose playout stops at a node that was
+// already built (a leaf without moves, a node below visits_before_expansion, or the end of the
+// length limit), with the evaluation the node keeps; it returns the evaluation this playout
+// backs up. interpret_evaluation_for_player is called once for each level of a finished
+// playout's path, on the playing thread, and returns the reward the given player earns from that
+// evaluation; rewards are summed as 64-bit integers. A throw from any of them ends the playout
+// with nothing of it kept, and the manager raises it to its caller.
 template <typename Spec>
 concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
                                    const StateOf<Spec>& state, const MovesOf<Spec>& moves,
@@ -82,8 +126,15 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
   { evaluator.interpret_evaluation_for_player(evaln, player) } -> std::convertible_to<std::int64_t>;
 };
 
-// choose_child returns a pointer into the given edges; it is only asked about non-empty lists,
-// and a null answer is an internal fault.
+// choose_child is called at every node a playout walks through, by the playing thread, with the
+// node's edges in their order and a handle to that thread's own policy data; it is only asked
+// about non-empty lists and returns a pointer into them (null is an internal fault). It reads
+// the edges' counters, which other threads change meanwhile, and must tolerate counts and sums
+// from different moments. Its thread data starts default-constructed on every search thread; if
+// it has seed_stream(index), each thread after the first is given seed_stream(its index), so
+// that random choices differ between threads while the first thread's stay reproducible.
+// validate_evaluations is called for each new node after evaluate_new_state, on the same
+// thread, before the node is published, and may fault to refuse them.
 template <typename Spec>
 concept SearchTreePolicy =
     std::default_initializable<PolicyThreadDataOf<Spec>> &&
@@ -94,8 +145,14 @@ concept SearchTreePolicy =
       policy.validate_evaluations(move_evaluations);
     };
 
-// lookup may hand back a node already in the tree for an equal state; insert offers a new node
-// and answers with the node it already held for that state, if any. Either may return null.
+// lookup is called by the playing thread when a playout takes an edge that has no child yet,
+// with the state reached; it returns a node already in the tree for an equal state, which the
+// edge then shares, or null to have a node built. insert is called once for every node a
+// playout built and published, with its state, and answers with the node it already held for
+// that state (counted as a late hit; the new node stays in the tree) or null. Both run on any
+// search thread at once, through the one shared table, which must synchronise itself. A node
+// handed out stays valid as long as the tree. An edge that shares a node sees that node's
+// counts, from whichever parent they came.
 template <typename Spec>
 concept SearchTranspositionTable =
     requires(typename Spec::TranspositionTable& table, const StateOf<Spec>& state,
@@ -108,6 +165,21 @@ concept SearchTranspositionTable =
       } -> std::convertible_to<SearchNode<Spec>*>;
     };
 
+// The tuning hooks, each asked on the playing thread of any search thread, through a const
+// reference, and required to answer alike every time:
+// - virtual_loss(): asked once a playout; subtracted from the reward sum of every edge and node
+//   the playout passes on its way down and given back with the reward on its way up, so that
+//   other threads see a path in use as worse. 0 (the default) skips those writes.
+// - visits_before_expansion(): asked once a playout; a playout stops at a node it reaches while
+//   the node's visits, its own included, are at most this many, and goes on below it otherwise.
+// - node_limit(): the most nodes, counting playouts in progress, at which a playout may still
+//   start; a playout refused by it changes nothing. Only a finite limit makes playouts count
+//   themselves in a shared counter.
+// - max_playout_length(): asked once a playout; the most edges its path may take.
+// - cycle_behaviour(): asked when a playout reaches a node through a transposition table.
+// - on_backpropagation(evaln, handle): called for each node of a finished playout's path,
+//   deepest first, after the node's statistics hold the playout's reward.
+// - fault(message): static; raises the system's internal fault and does not return.
 template <typename Spec>
 concept SearchHooks = requires(const Spec& spec, const StateEvaluationOf<Spec>& evaln,
                                SearchHandle<Spec>& handle, const std::string& message) {

@@ -1,5 +1,9 @@
-// The records of the shared tree: the statistics of a node or an edge, the edges, and the nodes.
-// A node and its edges live in one heap allocation, made once when a playout expands an edge.
+// The records of the shared tree: the statistics of a node, the edges, and the nodes. A node and
+// its edges lie together in the tree's arena, placed once when a playout expands an edge.
+//
+// An edge keeps its own copy of its child's statistics, so that choosing among a node's edges
+// reads one contiguous array rather than following a pointer to every child, most of which are
+// far away in a large tree. Its move is kept as the game's code when the game has one.
 //
 // Concurrency: any thread may read statistics and child pointers and update statistics at any
 // time. A node's edge list, moves, move evaluations and evaln are written only before the node is
@@ -15,14 +19,16 @@
 #include <new>
 #include <ranges>
 #include <span>
+#include <type_traits>
 #include <utility>
 
 #include "search/mcts.hpp"
+#include "search/node_arena.hpp"
 
 namespace tornquil::search {
 
-// Visits and reward sum of a node or an edge. The two fields are independent atomics: a reader
-// may see a count and a sum from different moments, which selection tolerates.
+// Visits and reward sum of a node or an edge. The two fields are independent atomics: a reader may see a
+// count and a sum from different moments, which selection tolerates.
 class NodeStats {
  public:
   NodeStats() = default;
@@ -36,17 +42,14 @@ class NodeStats {
     return sum_evaluations_.load(std::memory_order_relaxed);
   }
 
-  template <typename Spec>
-  void down(const Spec& manager) {
-    const std::int64_t virtual_loss = manager.virtual_loss();
-    // Skipping a zero loss saves a read-modify-write on every edge and node of every playout.
+  void down(std::int64_t virtual_loss) {
+    // Skipping a zero loss saves a read-modify-write on every node of every playout.
     if (virtual_loss != 0) sum_evaluations_.fetch_sub(virtual_loss, std::memory_order_relaxed);
     visits_.fetch_add(1, std::memory_order_relaxed);
   }
 
-  template <typename Spec>
-  void up(const Spec& manager, std::int64_t evaln) {
-    sum_evaluations_.fetch_add(evaln + manager.virtual_loss(), std::memory_order_relaxed);
+  void up(std::int64_t virtual_loss, std::int64_t evaln) {
+    sum_evaluations_.fetch_add(evaln + virtual_loss, std::memory_order_relaxed);
   }
 
   // Two separate stores of values loaded one after the other: the copy is not one unit, and
@@ -57,44 +60,47 @@ class NodeStats {
   }
 
  private:
-  // Written by every playout through here: +1 by down (relaxed); on an edge also overwritten by
-  // replace when a playout below finishes.
+  // +1 by every playout through here (relaxed); on an edge also overwritten by replace when a
+  // playout below finishes.
   std::atomic<std::uint64_t> visits_{0};
-  // Written by down (minus the virtual loss) and up (plus reward and loss), relaxed; on an edge
-  // also overwritten by replace.
+  // Minus the virtual loss by down, plus reward and loss by up (relaxed); on an edge also
+  // overwritten by replace.
   std::atomic<std::int64_t> sum_evaluations_{0};
 };
 
 template <typename Spec>
 class SearchNode;
 
+// How an edge keeps its move: as the move itself, or as the game's compact code for it.
 template <typename Spec>
-void destroy_node(SearchNode<Spec>* node);
-
-template <typename Spec>
-struct NodeDeleter {
-  void operator()(SearchNode<Spec>* node) const { destroy_node(node); }
+struct MoveStorage {
+  using Code = MoveOf<Spec>;
+  [[nodiscard]] static Code encode(const MoveOf<Spec>& move) { return move; }
+  [[nodiscard]] static const MoveOf<Spec>& decode(const Code& code) { return code; }
 };
 
 template <typename Spec>
-using NodeOwner = std::unique_ptr<SearchNode<Spec>, NodeDeleter<Spec>>;
+  requires CodesMoves<Spec>
+struct MoveStorage<Spec> {
+  using Code = typename Spec::MoveCode;
+  [[nodiscard]] static Code encode(const MoveOf<Spec>& move) { return Spec::encode_move(move); }
+  [[nodiscard]] static MoveOf<Spec> decode(const Code& code) { return Spec::decode_move(code); }
+};
 
-// One edge: a move from a node, its move evaluation, its statistics and the node below it.
+// One edge: a move from a node, its move evaluation and the node below it.
 template <typename Spec>
 class MoveInfo {
+  using Storage = MoveStorage<Spec>;
+
  public:
-  explicit MoveInfo(MoveOf<Spec> mov) : mov_(std::move(mov)) {}
+  explicit MoveInfo(const MoveOf<Spec>& mov) : code_(Storage::encode(mov)) {}
   MoveInfo(const MoveInfo&) = delete;
   MoveInfo& operator=(const MoveInfo&) = delete;
-  ~MoveInfo() {
-    // Read only here, after every search thread has been joined; the join orders it.
-    if (owned_.load(std::memory_order_relaxed)) {
-      destroy_node(child_.load(std::memory_order_relaxed));
-    }
-  }
 
-  [[nodiscard]] const MoveOf<Spec>& get_move() const { return mov_; }
+  // The move itself, or a copy decoded from its code.
+  [[nodiscard]] decltype(auto) get_move() const { return Storage::decode(code_); }
   [[nodiscard]] const MoveEvaluationOf<Spec>& move_evaluation() const { return move_evaluation_; }
+
   [[nodiscard]] std::uint64_t visits() const { return stats_.visits(); }
   [[nodiscard]] std::int64_t sum_rewards() const { return stats_.sum_evaluations(); }
   [[nodiscard]] NodeStats& stats() { return stats_; }
@@ -117,19 +123,14 @@ class MoveInfo {
     return expected;
   }
 
-  // Called by the one thread whose publish_child_if_null created the child.
-  void take_ownership_of_child() { owned_.store(true, std::memory_order_relaxed); }
-
  private:
   friend class MoveEvaluations<Spec>;
 
-  MoveOf<Spec> mov_;  // fixed when the edge is built, before its node is published
-  // Written by the evaluator through MoveEvaluations before the node is published; read-only after.
-  [[no_unique_address]] MoveEvaluationOf<Spec> move_evaluation_{};
   // Goes once from null to a node, by compare-and-exchange (release); loaded with acquire.
   std::atomic<SearchNode<Spec>*> child_{nullptr};
-  // Set once by the thread that published the child it created (relaxed); read at destruction.
-  std::atomic<bool> owned_{false};
+  const typename Storage::Code code_;  // fixed when the edge is built, before its node is published
+  // Written by the evaluator through MoveEvaluations before the node is published; read-only after.
+  [[no_unique_address]] MoveEvaluationOf<Spec> move_evaluation_{};
   NodeStats stats_;
 };
 
@@ -140,7 +141,7 @@ class MoveEvaluations {
   MoveEvaluations(MoveInfo<Spec>* edges, std::size_t size) : edges_(edges), size_(size) {}
 
   [[nodiscard]] std::size_t size() const { return size_; }
-  [[nodiscard]] const MoveOf<Spec>& move(std::size_t index) const { return edges_[index].mov_; }
+  [[nodiscard]] decltype(auto) move(std::size_t index) const { return edges_[index].get_move(); }
   [[nodiscard]] MoveEvaluationOf<Spec>& operator[](std::size_t index) {
     return edges_[index].move_evaluation_;
   }
@@ -160,22 +161,49 @@ template <typename Spec>
 class SearchNode {
  public:
   using Edge = MoveInfo<Spec>;
+  // Whether the arena may be freed without visiting its nodes.
+  static constexpr bool trivially_destroyed =
+      std::is_trivially_destructible_v<typename MoveStorage<Spec>::Code> &&
+      std::is_trivially_destructible_v<MoveEvaluationOf<Spec>> &&
+      std::is_trivially_destructible_v<typename Spec::NodeData> &&
+      std::is_trivially_destructible_v<StateEvaluationOf<Spec>>;
 
   SearchNode(const SearchNode&) = delete;
   SearchNode& operator=(const SearchNode&) = delete;
 
-  // Builds the edges from moves, lets evaluate fill their move evaluations and return the state
-  // evaluation, and only then the node itself; a throw on the way frees everything built so far.
+  // Builds the edges from moves in the cursor's block, lets evaluate fill their move evaluations
+  // and return the state evaluation, and only then the node itself; a throw on the way destroys
+  // everything built so far and gives the memory back.
   template <typename Moves, typename Evaluate>
-  [[nodiscard]] static NodeOwner<Spec> build(const Moves& moves, Evaluate&& evaluate) {
+  [[nodiscard]] static SearchNode* build(NodeArena& arena, NodeArena::Cursor& cursor,
+                                         const Moves& moves, Evaluate&& evaluate) {
     const std::size_t count = std::ranges::size(moves);
-    EdgeStorage storage(count);
-    for (auto&& move : moves) storage.add(MoveOf<Spec>(move));
+    EdgeStorage storage(arena, cursor, count);
+    for (auto&& move : moves) storage.add(move);
     MoveEvaluations<Spec> move_evaluations(storage.edges(), count);
     StateEvaluationOf<Spec> evaln = std::forward<Evaluate>(evaluate)(move_evaluations);
     auto* const node = ::new (storage.memory()) SearchNode(count, std::move(evaln));
     storage.release();
-    return NodeOwner<Spec>(node);
+    return node;
+  }
+
+  // Undoes build for a node that was never published: the cursor's latest allocation.
+  static void discard(NodeArena& arena, NodeArena::Cursor& cursor, SearchNode* node) {
+    destroy(node);
+    arena.give_back(cursor, node);
+  }
+
+  // Destroys every node of an arena in which only nodes were placed.
+  static void destroy_all(const NodeArena& arena) {
+    if constexpr (!trivially_destroyed) {
+      arena.for_each_block([](std::byte* begin, std::byte* end) {
+        while (begin < end) {
+          auto* const node = std::launder(reinterpret_cast<SearchNode*>(align_up(begin)));
+          begin = reinterpret_cast<std::byte*>(node) + allocation_size(node->num_moves_);
+          destroy(node);
+        }
+      });
+    }
   }
 
   [[nodiscard]] std::span<Edge> moves() { return {edges(), num_moves_}; }
@@ -187,23 +215,28 @@ class SearchNode {
   [[nodiscard]] NodeStats& stats() { return stats_; }
   [[nodiscard]] const NodeStats& stats() const { return stats_; }
 
- private:
-  friend void destroy_node<Spec>(SearchNode* node);
+  [[nodiscard]] static constexpr std::size_t allocation_size(std::size_t count) {
+    return edges_offset() + count * sizeof(Edge);
+  }
 
-  // Raw memory for a node and its edges, and the edges built in it so far.
+ private:
+  // The edges built so far, destroyed and given back unless the node is completed.
   class EdgeStorage {
    public:
-    explicit EdgeStorage(std::size_t count)
-        : memory_(::operator new(allocation_size(count), alignment())) {}
+    EdgeStorage(NodeArena& arena, NodeArena::Cursor& cursor, std::size_t count)
+        : arena_(arena),
+          cursor_(cursor),
+          memory_(arena.allocate(cursor, allocation_size(count), alignment())) {}
     EdgeStorage(const EdgeStorage&) = delete;
     EdgeStorage& operator=(const EdgeStorage&) = delete;
     ~EdgeStorage() {
       if (memory_ == nullptr) return;
       std::destroy_n(edges(), built_);
-      ::operator delete(memory_, alignment());
+      arena_.give_back(cursor_, memory_);
     }
-    void add(MoveOf<Spec> mov) {
-      std::construct_at(edges() + built_, std::move(mov));
+    template <typename Move>
+    void add(const Move& mov) {
+      std::construct_at(edges() + built_, MoveOf<Spec>(mov));
       ++built_;
     }
     [[nodiscard]] Edge* edges() { return edges_in(memory_); }
@@ -211,22 +244,30 @@ class SearchNode {
     void release() { memory_ = nullptr; }
 
    private:
+    NodeArena& arena_;
+    NodeArena::Cursor& cursor_;
     void* memory_;
     std::size_t built_ = 0;
   };
 
   SearchNode(std::size_t num_moves, StateEvaluationOf<Spec>&& evaln)
-      : num_moves_(num_moves), evaln_(std::move(evaln)) {}
+      : num_moves_(static_cast<std::uint32_t>(num_moves)), evaln_(std::move(evaln)) {}
   ~SearchNode() = default;
+
+  static void destroy(SearchNode* node) {
+    std::destroy_n(node->edges(), node->num_moves_);
+    node->~SearchNode();
+  }
 
   [[nodiscard]] static constexpr std::size_t edges_offset() {
     return (sizeof(SearchNode) + alignof(Edge) - 1) / alignof(Edge) * alignof(Edge);
   }
-  [[nodiscard]] static constexpr std::align_val_t alignment() {
-    return std::align_val_t{std::max(alignof(SearchNode), alignof(Edge))};
+  [[nodiscard]] static constexpr std::size_t alignment() {
+    return std::max(alignof(SearchNode), alignof(Edge));
   }
-  [[nodiscard]] static constexpr std::size_t allocation_size(std::size_t count) {
-    return edges_offset() + count * sizeof(Edge);
+  [[nodiscard]] static std::byte* align_up(std::byte* pointer) {
+    const auto address = reinterpret_cast<std::uintptr_t>(pointer);
+    return reinterpret_cast<std::byte*>((address + alignment() - 1) & ~(alignment() - 1));
   }
   [[nodiscard]] static Edge* edges_in(void* memory) {
     return std::launder(reinterpret_cast<Edge*>(static_cast<std::byte*>(memory) + edges_offset()));
@@ -235,19 +276,11 @@ class SearchNode {
     return edges_in(const_cast<void*>(static_cast<const void*>(this)));
   }
 
-  std::size_t num_moves_;  // fixed at construction
+  std::uint32_t num_moves_;  // fixed at construction
   [[no_unique_address]] typename Spec::NodeData data_{};
   StateEvaluationOf<Spec> evaln_;  // fixed at construction, before publication
   // Visits: +1 by each playout that reaches the node (relaxed); sum: changed by up and down only.
   NodeStats stats_;
 };
-
-// Frees a node, its edges and, through the edges that own their children, its whole subtree.
-template <typename Spec>
-void destroy_node(SearchNode<Spec>* node) {
-  std::destroy_n(node->edges(), node->num_moves_);
-  node->~SearchNode();
-  ::operator delete(static_cast<void*>(node), SearchNode<Spec>::alignment());
-}
 
 }  // namespace tornquil::search

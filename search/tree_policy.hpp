@@ -7,11 +7,14 @@
 // the edges' counters and changes nothing but the calling thread's own PolicyRng.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <span>
 #include <variant>
 
@@ -20,9 +23,35 @@
 
 namespace tornquil::search {
 
-// xorshift128, seeded alike on every thread so that tie-breaks are reproducible.
+// xorshift128 with a fixed seed, so that the tie-breaks of a one-thread search are reproducible;
+// seed_stream gives a search thread after the first a stream of its own.
 class PolicyRng {
  public:
+  // A stream fixed by `index` and, for any index but 0, unlike the fixed seed's: splitmix64 of the
+  // index spreads neighbouring indices apart. Index 0 is the fixed seed itself.
+  void seed_stream(std::uint64_t index) {
+    if (index == 0) {
+      *this = PolicyRng();
+      return;
+    }
+    std::uint64_t z = index * 0x9e3779b97f4a7c15ULL;
+    const auto next = [&z] {
+      z += 0x9e3779b97f4a7c15ULL;
+      std::uint64_t word = z;
+      word = (word ^ (word >> 30)) * 0xbf58476d1ce4e5b9ULL;
+      word = (word ^ (word >> 27)) * 0x94d049bb133111ebULL;
+      return word ^ (word >> 31);
+    };
+    const std::uint64_t low = next();
+    const std::uint64_t high = next();
+    x_ = static_cast<std::uint32_t>(low);
+    y_ = static_cast<std::uint32_t>(low >> 32);
+    z_ = static_cast<std::uint32_t>(high);
+    w_ = static_cast<std::uint32_t>(high >> 32);
+    // xorshift128 must not start from all zeros, which it would never leave.
+    if ((x_ | y_ | z_ | w_) == 0) w_ = 1;
+  }
+
   [[nodiscard]] std::uint32_t next_u32() {
     const std::uint32_t t = x_ ^ (x_ << 11);
     x_ = y_;
@@ -81,32 +110,68 @@ namespace uct {
   return static_cast<double>(sum_rewards) / static_cast<double>(visits);
 }
 
+// Each key is the mean reward plus a bonus that depends on the child's visits alone, so a node
+// whose children share visit counts computes each bonus once (see select_edge).
 struct BaseKey {
   double exploration_constant;
   double two_log_total;
-  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+  [[nodiscard]] double bonus(std::uint64_t visits) const {
     const double n = static_cast<double>(visits);
-    return mean(visits, sum_rewards) + exploration_constant * std::sqrt(two_log_total / n);
+    return exploration_constant * std::sqrt(two_log_total / n);
+  }
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    return mean(visits, sum_rewards) + bonus(visits);
   }
 };
 
 struct Variation3Key {
   double max_score;
   double delta;
-  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+  [[nodiscard]] double bonus(std::uint64_t visits) const {
     const double n = static_cast<double>(visits);
     const double numerator = (1.0 + 1.0 / n) * std::log(std::sqrt(n + 1.0) / delta);
-    return mean(visits, sum_rewards) + max_score * std::sqrt(numerator / (2.0 * n));
+    return max_score * std::sqrt(numerator / (2.0 * n));
+  }
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    return mean(visits, sum_rewards) + bonus(visits);
   }
 };
 
 struct Variation4Key {
   double max_score;
   double numerator;
-  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+  [[nodiscard]] double bonus(std::uint64_t visits) const {
     const double n = static_cast<double>(visits);
-    return mean(visits, sum_rewards) + max_score * std::sqrt(numerator / (2.0 * n));
+    return max_score * std::sqrt(numerator / (2.0 * n));
   }
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    return mean(visits, sum_rewards) + bonus(visits);
+  }
+};
+
+// The bonuses of one selection for the visit counts below kRemembered, each computed the first
+// time it is asked for; the most frequent counts in a wide node are the small ones.
+template <typename Key>
+class RememberedBonus {
+ public:
+  explicit RememberedBonus(const Key& key) : key_(key) {}
+
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) {
+    if (visits >= kRemembered) return key_(visits, sum_rewards);
+    const auto index = static_cast<std::size_t>(visits);
+    const std::uint64_t bit = std::uint64_t{1} << index;
+    if ((known_ & bit) == 0) {
+      bonuses_[index] = key_.bonus(visits);
+      known_ |= bit;
+    }
+    return mean(visits, sum_rewards) + bonuses_[index];
+  }
+
+ private:
+  static constexpr std::uint64_t kRemembered = 64;
+  const Key& key_;
+  std::uint64_t known_ = 0;
+  std::array<double, kRemembered> bonuses_;
 };
 
 }  // namespace uct
@@ -173,9 +238,44 @@ class MyPolicy {
   template <typename Spec>
   void validate_evaluations(const MoveEvaluations<Spec>& /*evaluations*/) const {}
 
-  // Works on anything with visits() and sum_rewards(), in the order given.
+  // Works on anything with visits() and sum_rewards(), in the order given. Each edge's counters
+  // are read once, in the pass that sums the visits, and kept for the pass that values them: a
+  // counter can be a load through a pointer to another node, and the two passes then see the
+  // same numbers even while other threads add to them.
   template <typename Edge>
   [[nodiscard]] const Edge* select_edge(std::span<const Edge> edges, PolicyRng& rng) const {
+    if (edges.size() > kReadOnce) return select_edge_reading_twice(edges, rng);
+    std::array<Counters, kReadOnce> counters;
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+      counters[i] = {edges[i].visits(), edges[i].sum_rewards()};
+      total += counters[i].visits;
+    }
+    const double total_visits = static_cast<double>(total) + 1.0;
+    return std::visit(
+        [&](const auto& variant) {
+          const auto key = variant.key_for(total_visits);
+          uct::RememberedBonus<std::decay_t<decltype(key)>> remembered(key);
+          return rng.select_by_key(edges, [&](const Edge& edge) {
+            const Counters& counted = counters[static_cast<std::size_t>(&edge - edges.data())];
+            if (counted.visits == 0) return std::numeric_limits<double>::infinity();
+            return remembered(counted.visits, counted.sum_rewards);
+          });
+        },
+        variant_);
+  }
+
+ private:
+  struct Counters {
+    std::uint64_t visits;
+    std::int64_t sum_rewards;
+  };
+  // Enough for every node of the game; a wider node is valued from fresh reads.
+  static constexpr std::size_t kReadOnce = 256;
+
+  template <typename Edge>
+  [[nodiscard]] const Edge* select_edge_reading_twice(std::span<const Edge> edges,
+                                                      PolicyRng& rng) const {
     const double total_visits = static_cast<double>(sum_of_visits(edges)) + 1.0;
     return std::visit(
         [&](const auto& variant) {
@@ -189,7 +289,6 @@ class MyPolicy {
         variant_);
   }
 
- private:
   template <typename Edge>
   [[nodiscard]] static std::uint64_t sum_of_visits(std::span<const Edge> edges) {
     std::uint64_t total = 0;

@@ -7,6 +7,7 @@
 
 #include "base/error.hpp"
 #include "game_search/evaluator.hpp"
+#include "game_search/move_code.hpp"
 #include "game_search/policy_choice.hpp"
 #include "game_search/search_state.hpp"
 #include "search/manager.hpp"
@@ -25,6 +26,10 @@ struct MyMCTS : search::DefaultHooks {
   using TranspositionTable = search::EmptyTable;
   using NodeData = search::Empty;
   using ExtraThreadData = search::Empty;
+  using MoveCode = tornquil::MoveCode;
+
+  [[nodiscard]] static MoveCode encode_move(const Action& move) { return tornquil::encode_move(move); }
+  [[nodiscard]] static Action decode_move(MoveCode code) { return tornquil::decode_move(code); }
 
   [[noreturn]] static void fault(const std::string& message) { tornquil::fault(message); }
 };

@@ -5,7 +5,7 @@
 // engine stops there and never credits one move with the rollout of another.
 #pragma once
 
-#include <vector>
+#include <span>
 
 #include "rules/state.hpp"
 
@@ -17,9 +17,14 @@ struct SearchState {
 
   [[nodiscard]] Player current_player() const { return state.current_player(); }
 
-  [[nodiscard]] std::vector<Action> available_moves() const {
-    if (state.has_ended) return {};
-    return state.get_action_space();
+  // Listed into the calling thread's own buffer, so a new node's moves cost neither a heap
+  // allocation nor the clearing of a fresh buffer: the list stays valid until the same thread
+  // lists moves again, which the search never does before it has built the node.
+  [[nodiscard]] std::span<const Action> available_moves() const {
+    thread_local ActionBuffer moves;
+    moves.clear();
+    if (!state.has_ended) state.fill_action_space(moves);
+    return {moves.data(), moves.size()};
   }
 
   // When the move ends the game, the state keeps its contents from before the move and records

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "counting_game.hpp"
 #include "base/error.hpp"
@@ -72,6 +76,74 @@ TEST(PolicyRng, TiesAreBrokenUniformly) {
   }
   EXPECT_EQ(counts[2], 0);
   for (const std::size_t tied : {0U, 1U, 3U}) EXPECT_NEAR(counts[tied], draws / 3, draws / 50);
+}
+
+TEST(PolicyRng, StreamZeroIsTheFixedSeedAndEveryOtherStreamIsItsOwn) {
+  PolicyRng zero;
+  zero.seed_stream(0);
+  EXPECT_EQ(zero.next_u32(), 2061U);
+  EXPECT_EQ(zero.next_u32(), 6175U);
+
+  std::set<std::array<std::uint32_t, 4>> openings;
+  openings.insert({2061U, 6175U, 4U, 8224U});
+  for (std::uint64_t index = 1; index <= 2000; ++index) {
+    PolicyRng rng;
+    rng.seed_stream(index);
+    std::array<std::uint32_t, 4> opening{};
+    for (std::uint32_t& number : opening) number = rng.next_u32();
+    EXPECT_TRUE(openings.insert(opening).second) << "stream " << index << " repeats another";
+    EXPECT_NE(opening, (std::array<std::uint32_t, 4>{})) << "stream " << index << " is stuck at 0";
+  }
+  // Seeding again restarts the same stream.
+  PolicyRng first;
+  PolicyRng again;
+  first.seed_stream(7);
+  again.seed_stream(7);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(first.next_u32(), again.next_u32());
+}
+
+TEST(MyPolicy, RememberedBonusesGiveExactlyTheKeysComputedAfresh) {
+  // Asked in an order that revisits counts, crossing the remembered range's end.
+  std::vector<std::uint64_t> visits;
+  for (std::uint64_t n = 100; n >= 1; --n) visits.push_back(n);
+  for (std::uint64_t n = 1; n <= 100; ++n) visits.push_back(n);
+  const auto check = [&visits](const auto& key) {
+    uct::RememberedBonus<std::decay_t<decltype(key)>> remembered(key);
+    for (const std::uint64_t n : visits) {
+      for (const std::int64_t sum : {std::int64_t{0}, static_cast<std::int64_t>(7 * n), std::int64_t{-3}}) {
+        // Bitwise: a tie-break compares keys with ==, so a last-digit difference changes a search.
+        EXPECT_EQ(remembered(n, sum), key(n, sum)) << n << " visits, sum " << sum;
+      }
+    }
+  };
+  check(UCTBase{12.0}.key_for(1234.0));
+  check(UCTVariation3{12.0, 0.001}.key_for(1234.0));
+  check(UCTVariation4{12.0}.key_for(1234.0));
+}
+
+TEST(MyPolicy, WideNodesChooseAsIfEveryCounterWereReadAfresh) {
+  // Nodes wider than the counters kept on the stack take the other path; both must agree.
+  for (const std::size_t width : {std::size_t{3}, std::size_t{256}, std::size_t{257}, std::size_t{600}}) {
+    std::vector<FakeEdge> edges;
+    for (std::size_t i = 0; i < width; ++i) {
+      edges.push_back(FakeEdge{1 + i % 5, static_cast<std::int64_t>((i * 7) % 13)});
+    }
+    const MyPolicy policy = policy_from_number(0);
+    PolicyRng rng;
+    const FakeEdge* const chosen = policy.select_edge(std::span<const FakeEdge>(edges), rng);
+    // The best key by hand: the greatest mean among the fewest visits.
+    double best = -1;
+    const auto key = UCTBase{12.0}.key_for(static_cast<double>(
+                                               [&] {
+                                                 std::uint64_t total = 0;
+                                                 for (const FakeEdge& edge : edges) total += edge.visits();
+                                                 return total;
+                                               }()) +
+                                           1.0);
+    for (const FakeEdge& edge : edges) best = std::max(best, key(edge.visits(), edge.sum_rewards()));
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_EQ(key(chosen->visits(), chosen->sum_rewards()), best) << width << " edges";
+  }
 }
 
 TEST(MyPolicy, TwoUnvisitedChildrenOfANewGeneratorGiveTheFirst) {

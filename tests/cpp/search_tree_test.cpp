@@ -122,27 +122,85 @@ TEST_F(SearchTreeTest, PlayoutStopsAfterMaxPlayoutLengthMovesAndEvaluatesTheStat
   EXPECT_EQ(tree.root_node().moves()[0].visits(), 1003U);
 }
 
-// The loop head keeps a path within the limit; a limit that shrinks during a playout is the only
-// way to reach the check behind it.
+// Answers 5 the first time and 0 ever after.
 struct ShrinkingLimitSpec : CountingSpec {
   std::atomic<int>* calls;
   [[nodiscard]] std::size_t max_playout_length() const { return calls->fetch_add(1) == 0 ? 5 : 0; }
 };
 
-TEST_F(SearchTreeTest, PathBeyondTheLimitFaultsWithTheLimitAndReleasesItsCount) {
+TEST_F(SearchTreeTest, LengthLimitIsAskedOncePerPlayoutAndALimitOfZeroValuesTheRoot) {
   std::atomic<int> calls{0};
   search::SearchTree<ShrinkingLimitSpec> tree(game(2), ShrinkingLimitSpec{{}, &calls},
                                               base_policy(), CountingEvaluator{&log}, {});
   search::ThreadData<ShrinkingLimitSpec> thread;
-  try {
-    tree.playout(thread);
-    FAIL() << "no fault";
-  } catch (const InternalFault& fault) {
-    EXPECT_STREQ(fault.what(),
-                 "playout length exceeded maximum of 0 (maybe the transposition table is "
-                 "creating an infinite loop?)");
+  // A limit that changed within a playout would have cut this one short after its first step.
+  EXPECT_TRUE(tree.playout(thread));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(tree.num_nodes(), 2U);
+  EXPECT_TRUE(tree.playout(thread));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(tree.num_nodes(), 2U);
+  EXPECT_EQ(log.existing_states, 1);
+  EXPECT_EQ(tree.root_node().moves()[0].visits() + tree.root_node().moves()[1].visits(), 1U);
+}
+
+struct LimitedSpec : CountingSpec {
+  [[nodiscard]] std::size_t node_limit() const { return 3; }
+};
+
+TEST_F(SearchTreeTest, NodeLimitRefusesPlayoutsOnceTheTreeHoldsThatManyAndAFaultFreesItsCount) {
+  log.fault_at_depth = 2;
+  search::SearchTree<LimitedSpec> tree(game(1), LimitedSpec{}, base_policy(),
+                                       CountingEvaluator{&log}, {});
+  search::ThreadData<LimitedSpec> thread;
+  EXPECT_TRUE(tree.playout(thread));
+  // The evaluator refuses the node at depth 2: nothing of that playout stays counted.
+  EXPECT_THROW(tree.playout(thread), InternalFault);
+  EXPECT_EQ(tree.num_nodes(), 2U);
+  log.fault_at_depth = endless;
+  EXPECT_TRUE(tree.playout(thread));
+  EXPECT_EQ(tree.num_nodes(), 3U);
+  const int evaluations = log.new_states + log.existing_states;
+  EXPECT_FALSE(tree.playout(thread));
+  EXPECT_EQ(log.new_states + log.existing_states, evaluations);
+  EXPECT_EQ(tree.num_nodes(), 3U);
+}
+
+// A fingerprint of every edge's statistics, in tree order.
+[[nodiscard]] std::uint64_t tree_fingerprint(const Node& node, std::uint64_t hash = 1469598103934665603ULL) {
+  for (const Edge& edge : node.moves()) {
+    hash = (hash ^ edge.visits()) * 1099511628211ULL;
+    hash = (hash ^ static_cast<std::uint64_t>(edge.sum_rewards())) * 1099511628211ULL;
+    if (const Node* const child = edge.child()) hash = tree_fingerprint(*child, hash);
   }
-  EXPECT_EQ(tree.num_nodes(), 1U);
+  return hash;
+}
+
+TEST(SearchOneThread, SearchesGrowExactlyTheTreesTheyAlwaysHave) {
+  // Recorded from the engine before its nodes moved to arenas and its policy kept its counters:
+  // one thread must keep making the same choices, tie-breaks included.
+  struct Case {
+    CountingState state;
+    MyPolicy policy;
+    std::uint32_t playouts;
+    std::uint64_t fingerprint;
+    std::size_t nodes;
+  };
+  const Case cases[] = {
+      {game(3, 6), MyPolicy(UCTBase{12.0}), 5000, 0x9935da01ec44b56fULL, 779},
+      {game(5, 8), MyPolicy(UCTBase{12.0}), 20000, 0x6935cbafc536b8a8ULL, 6221},
+      {game(4, 7), MyPolicy(search::UCTVariation3{12.0, 0.001}), 20000, 0xcb8b617ee4823c15ULL, 1319},
+      {game(4, 7), MyPolicy(search::UCTVariation4{12.0}), 20000, 0xad63194666e5a6dcULL, 1439},
+      {game(2), MyPolicy(UCTBase{3.0}), 3000, 0x59de2c859de5aeb7ULL, 3001},
+  };
+  for (const Case& c : cases) {
+    EvaluationLog log;
+    Manager manager(c.state, CountingSpec{}, CountingEvaluator{&log}, c.policy, search::EmptyTable{});
+    EXPECT_EQ(manager.playout_n_parallel(c.playouts, 1), c.playouts);
+    EXPECT_EQ(tree_fingerprint(manager.tree().root_node().node()), c.fingerprint)
+        << c.state.branching << " moves, " << c.playouts << " playouts";
+    EXPECT_EQ(manager.tree().num_nodes(), c.nodes);
+  }
 }
 
 // Hands back the first node it was offered for every later state: a table that turns a line of
