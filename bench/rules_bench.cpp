@@ -49,7 +49,8 @@ std::vector<State<N>> new_games() {
 // Random steps per second: each game starts from a copy of a dealt state, as a rollout does, and
 // `choose` picks every action.
 template <std::size_t N, typename Choose>
-double steps_per_second(const std::vector<State<N>>& starts, std::uint64_t& checksum, Choose&& choose) {
+double steps_per_second(const std::vector<State<N>>& starts, std::uint64_t& checksum,
+                        Choose&& choose) {
   ActionBuffer actions;
   std::size_t steps = 0;
   std::size_t game = 0;
@@ -97,7 +98,9 @@ std::vector<State<N>> sample_states(const std::vector<State<N>>& starts, Xoshiro
     while (states.size() < sampled_states) {
       states.push_back(state);
       state.fill_action_space(actions);
-      if (state.apply_action_in_place(actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))])) break;
+      if (state.apply_action_in_place(
+              actions[rng.uniform(static_cast<std::uint32_t>(actions.size()))]))
+        break;
     }
   }
   return states;
@@ -131,10 +134,12 @@ void bench_player_count(std::uint64_t& checksum) {
   const Summary steps = summarise(step_rates);
   const Summary fills = summarise(fill_rates);
   const Summary rollout = summarise(rollout_rates);
-  std::printf("%7zu | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s)\n",
-              N, steps.median / 1e6, 1e9 / steps.median, steps.low / 1e6, steps.high / 1e6,
-              rollout.median / 1e6, 1e9 / rollout.median, rollout.low / 1e6, rollout.high / 1e6,
-              fills.median / 1e6, 1e9 / fills.median, fills.low / 1e6, fills.high / 1e6);
+  std::printf(
+      "%7zu | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) | %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s) "
+      "| %11.2f M/s %6.1f ns (%6.2f to %6.2f M/s)\n",
+      N, steps.median / 1e6, 1e9 / steps.median, steps.low / 1e6, steps.high / 1e6,
+      rollout.median / 1e6, 1e9 / rollout.median, rollout.low / 1e6, rollout.high / 1e6,
+      fills.median / 1e6, 1e9 / fills.median, fills.low / 1e6, fills.high / 1e6);
 }
 
 }  // namespace
@@ -142,13 +147,16 @@ void bench_player_count(std::uint64_t& checksum) {
 
 int main() {
 #ifndef NDEBUG
-  std::fprintf(stderr, "rules_bench: refusing to report from a build with assertions (build type %s)\n",
+  std::fprintf(stderr,
+               "rules_bench: refusing to report from a build with assertions (build type %s)\n",
                TORNQUIL_BUILD_TYPE);
   return 1;
 #else
-  std::printf("rules_bench, build type %s, median of %d runs (spread min to max)\n", TORNQUIL_BUILD_TYPE,
-              tornquil::runs);
-  std::printf("players | random-game steps, every list built            | random-game steps as rollouts take them          | fill_action_space calls\n");
+  std::printf("rules_bench, build type %s, median of %d runs (spread min to max)\n",
+              TORNQUIL_BUILD_TYPE, tornquil::runs);
+  std::printf(
+      "players | random-game steps, every list built            | random-game steps as rollouts "
+      "take them          | fill_action_space calls\n");
   std::uint64_t checksum = 0;
   tornquil::bench_player_count<1>(checksum);
   tornquil::bench_player_count<2>(checksum);

@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,7 +74,8 @@ void report_rollouts() {
   const Summary summary = rate(count, [&] {
     for (std::size_t i = 0; i < count; ++i) sink = sink + random_rollout<N, false>(state).score();
   });
-  std::printf("| rollouts/s, %zu player(s), new game          | %s |\n", N, spread(summary).c_str());
+  std::printf("| rollouts/s, %zu player(s), new game          | %s |\n", N,
+              spread(summary).c_str());
 }
 
 template <bool Heuristics>
@@ -184,8 +185,9 @@ void report_bytes_per_playout(std::uint32_t playouts) {
 }
 
 void report_memory() {
-  std::printf("\nbytes a playout, new game, two threads, heuristics off (heap: growth of the heap in use; "
-              "tree: the tree's own blocks, 0 where it has none)\n");
+  std::printf(
+      "\nbytes a playout, new game, two threads, heuristics off (heap: growth of the heap in use; "
+      "tree: the tree's own blocks, 0 where it has none)\n");
   std::printf("| players | playouts | heap B/playout | tree B/playout | nodes/playout |\n");
   for (const std::uint32_t playouts : {100'000U, 1'000'000U}) {
     report_bytes_per_playout<1>(playouts);

@@ -99,7 +99,9 @@ Tally play_games(int games, std::optional<double> cell_seconds, MakePlayer make_
   Tally tally;
   const auto start = Clock::now();
   for (int game = 0; game < games; ++game) {
-    if (cell_seconds && std::chrono::duration<double>(Clock::now() - start).count() >= *cell_seconds) break;
+    if (cell_seconds &&
+        std::chrono::duration<double>(Clock::now() - start).count() >= *cell_seconds)
+      break;
     tally.add(play_game<N>(1000 + static_cast<std::uint64_t>(game), make_player(game)));
   }
   return tally;
@@ -108,8 +110,8 @@ Tally play_games(int games, std::optional<double> cell_seconds, MakePlayer make_
 void print_row(std::size_t n, const char* playouts, const char* heuristics, const char* policy,
                const char* information, const Tally& tally, double seconds) {
   if (tally.games == 0) {
-    std::printf("| %zu | %s | %s | %s | %s | 0 | - | - | %.1f s |\n", n, playouts, heuristics, policy,
-                information, seconds);
+    std::printf("| %zu | %s | %s | %s | %s | 0 | - | - | %.1f s |\n", n, playouts, heuristics,
+                policy, information, seconds);
     std::fflush(stdout);
     return;
   }
@@ -183,7 +185,8 @@ int whole_number(const std::string& text, int low, int high) {
   char* end = nullptr;
   const long value = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || value < low || value > high) {
-    usage(("not a number from " + std::to_string(low) + " to " + std::to_string(high) + ": " + text).c_str());
+    usage(("not a number from " + std::to_string(low) + " to " + std::to_string(high) + ": " + text)
+              .c_str());
   }
   return static_cast<int>(value);
 }
@@ -230,10 +233,17 @@ Settings parse(int argc, char** argv) {
       }
     } else {
       switch (positional++) {
-        case 0: settings.games_small = whole_number(arg, 0, 1'000'000); break;
-        case 1: settings.games_large = whole_number(arg, 0, 1'000'000); break;
-        case 2: settings.threads = static_cast<std::size_t>(whole_number(arg, 1, 256)); break;
-        default: usage("at most three numbers come before the flags");
+        case 0:
+          settings.games_small = whole_number(arg, 0, 1'000'000);
+          break;
+        case 1:
+          settings.games_large = whole_number(arg, 0, 1'000'000);
+          break;
+        case 2:
+          settings.threads = static_cast<std::size_t>(whole_number(arg, 1, 256));
+          break;
+        default:
+          usage("at most three numbers come before the flags");
       }
     }
   }
@@ -247,14 +257,24 @@ int main(int argc, char** argv) {
   const tornquil::Settings settings = tornquil::parse(argc, argv);
   std::printf("tornquil play strength (optimised build), game seeds from 1000, %zu thread(s)\n\n",
               settings.threads);
-  std::printf("| players | playouts | heuristics | policy | information | games | won [95%%] | mean level ± 95%% | time |\n");
+  std::printf(
+      "| players | playouts | heuristics | policy | information | games | won [95%%] | mean level "
+      "± 95%% | time |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|\n");
   for (const int players : settings.players) {
     switch (players) {
-      case 1: tornquil::report<1>(settings); break;
-      case 2: tornquil::report<2>(settings); break;
-      case 3: tornquil::report<3>(settings); break;
-      default: tornquil::report<4>(settings); break;
+      case 1:
+        tornquil::report<1>(settings);
+        break;
+      case 2:
+        tornquil::report<2>(settings);
+        break;
+      case 3:
+        tornquil::report<3>(settings);
+        break;
+      default:
+        tornquil::report<4>(settings);
+        break;
     }
   }
 }

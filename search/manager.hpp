@@ -47,8 +47,8 @@ class MCTSManager {
   // Builds the tree, which creates and evaluates the root at once.
   MCTSManager(StateOf<Spec> state, Spec manager, typename Spec::Evaluator eval,
               typename Spec::TreePolicy tree_policy, typename Spec::TranspositionTable table)
-      : search_tree_(std::move(state), std::move(manager), std::move(tree_policy),
-                     std::move(eval), std::move(table)) {}
+      : search_tree_(std::move(state), std::move(manager), std::move(tree_policy), std::move(eval),
+                     std::move(table)) {}
   MCTSManager(const MCTSManager&) = delete;
   MCTSManager& operator=(const MCTSManager&) = delete;
 
@@ -98,7 +98,8 @@ class MCTSManager {
   struct Run {
     Run(std::uint32_t budget, std::size_t workers)
         : counter(budget),
-          batch(std::clamp<std::int64_t>(std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 16)),
+          batch(std::clamp<std::int64_t>(
+              std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 16)),
           results(workers),
           running(workers) {}
     [[nodiscard]] std::uint64_t completed() const {
@@ -154,8 +155,7 @@ class MCTSManager {
   }
 
   template <typename Supervisor>
-  std::exception_ptr run_workers(Run& run, std::chrono::nanoseconds period,
-                                 Supervisor& supervise) {
+  std::exception_ptr run_workers(Run& run, std::chrono::nanoseconds period, Supervisor& supervise) {
     std::vector<std::thread> workers;
     workers.reserve(run.results.size());
     try {

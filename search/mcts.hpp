@@ -71,14 +71,15 @@ using MovesOf = decltype(std::declval<const typename Spec::State&>().available_m
 // are static and pure, since they run on every search thread at once. A game without them keeps
 // each move as it is.
 template <typename Spec>
-concept CodesMoves = requires(const typename Spec::Move& move, const typename Spec::MoveCode& code) {
+concept CodesMoves = requires(const typename Spec::Move& move,
+                              const typename Spec::MoveCode& code) {
   { Spec::encode_move(move) } -> std::same_as<typename Spec::MoveCode>;
   { Spec::decode_move(code) } -> std::convertible_to<typename Spec::Move>;
 };
 
 template <typename Moves, typename Move>
 concept MoveList = std::ranges::sized_range<Moves> && std::ranges::input_range<Moves> &&
-                   std::constructible_from<Move, std::ranges::range_reference_t<Moves>>;
+    std::constructible_from<Move, std::ranges::range_reference_t<Moves>>;
 
 // make_move changes the state in place: a playout copies the root state once and walks it down.
 // All three are called by the playing thread on its own copy, from any search thread.
@@ -88,12 +89,12 @@ concept MoveList = std::ranges::sized_range<Moves> && std::ranges::input_range<M
 // needs to stay valid only until the engine has built the node, which it does before the thread
 // lists moves again. An empty list makes a leaf that every visit values afresh.
 template <typename State, typename Move, typename Player>
-concept GameState =
-    std::copy_constructible<State> && requires(State& state, const State& view, const Move& move) {
-      { view.current_player() } -> std::convertible_to<Player>;
-      { view.available_moves() } -> MoveList<Move>;
-      state.make_move(move);
-    };
+concept GameState = std::copy_constructible<State> &&
+    requires(State& state, const State& view, const Move& move) {
+  { view.current_player() } -> std::convertible_to<Player>;
+  { view.available_moves() } -> MoveList<Move>;
+  state.make_move(move);
+};
 
 // evaluate_new_state is called once for each node the engine builds: for the root by the thread
 // that constructs the tree (with a null handle, since no playout exists yet), and for every other
@@ -119,10 +120,10 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
                                    const PlayerOf<Spec>& player) {
   {
     evaluator.evaluate_new_state(state, moves, move_evaluations, maybe_handle)
-  } -> std::convertible_to<StateEvaluationOf<Spec>>;
+    } -> std::convertible_to<StateEvaluationOf<Spec>>;
   {
     evaluator.evaluate_existing_state(state, evaln, handle)
-  } -> std::convertible_to<StateEvaluationOf<Spec>>;
+    } -> std::convertible_to<StateEvaluationOf<Spec>>;
   { evaluator.interpret_evaluation_for_player(evaln, player) } -> std::convertible_to<std::int64_t>;
 };
 
@@ -136,14 +137,13 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
 // validate_evaluations is called for each new node after evaluate_new_state, on the same
 // thread, before the node is published, and may fault to refuse them.
 template <typename Spec>
-concept SearchTreePolicy =
-    std::default_initializable<PolicyThreadDataOf<Spec>> &&
+concept SearchTreePolicy = std::default_initializable<PolicyThreadDataOf<Spec>> &&
     std::default_initializable<MoveEvaluationOf<Spec>> &&
     requires(const typename Spec::TreePolicy& policy, std::span<const MoveInfo<Spec>> edges,
              SearchHandle<Spec>& handle, const MoveEvaluations<Spec>& move_evaluations) {
-      { policy.choose_child(edges, handle) } -> std::convertible_to<const MoveInfo<Spec>*>;
-      policy.validate_evaluations(move_evaluations);
-    };
+  { policy.choose_child(edges, handle) } -> std::convertible_to<const MoveInfo<Spec>*>;
+  policy.validate_evaluations(move_evaluations);
+};
 
 // lookup is called by the playing thread when a playout takes an edge that has no child yet,
 // with the state reached; it returns a node already in the tree for an equal state, which the
@@ -154,16 +154,11 @@ concept SearchTreePolicy =
 // handed out stays valid as long as the tree. An edge that shares a node sees that node's
 // counts, from whichever parent they came.
 template <typename Spec>
-concept SearchTranspositionTable =
-    requires(typename Spec::TranspositionTable& table, const StateOf<Spec>& state,
-             SearchNode<Spec>& node) {
-      {
-        table.template lookup<Spec>(state)
-      } -> std::convertible_to<SearchNode<Spec>*>;
-      {
-        table.template insert<Spec>(state, node)
-      } -> std::convertible_to<SearchNode<Spec>*>;
-    };
+concept SearchTranspositionTable = requires(typename Spec::TranspositionTable& table,
+                                            const StateOf<Spec>& state, SearchNode<Spec>& node) {
+  { table.template lookup<Spec>(state) } -> std::convertible_to<SearchNode<Spec>*>;
+  { table.template insert<Spec>(state, node) } -> std::convertible_to<SearchNode<Spec>*>;
+};
 
 // The tuning hooks, each asked on the playing thread of any search thread, through a const
 // reference, and required to answer alike every time:
@@ -193,23 +188,23 @@ concept SearchHooks = requires(const Spec& spec, const StateEvaluationOf<Spec>& 
 };
 
 template <typename Spec>
-concept SearchSpec =
-    requires {
-      typename Spec::State;
-      typename Spec::Move;
-      typename Spec::Player;
-      typename Spec::Evaluator;
-      typename Spec::TreePolicy;
-      typename Spec::TranspositionTable;
-      typename Spec::NodeData;
-      typename Spec::ExtraThreadData;
-      typename MoveEvaluationOf<Spec>;
-      typename StateEvaluationOf<Spec>;
-      typename PolicyThreadDataOf<Spec>;
-    } && GameState<StateOf<Spec>, MoveOf<Spec>, PlayerOf<Spec>> &&
-    std::default_initializable<typename Spec::NodeData> &&
-    std::default_initializable<typename Spec::ExtraThreadData> && SearchEvaluator<Spec> &&
-    SearchTreePolicy<Spec> && SearchTranspositionTable<Spec> && SearchHooks<Spec>;
+concept SearchSpec = requires {
+  typename Spec::State;
+  typename Spec::Move;
+  typename Spec::Player;
+  typename Spec::Evaluator;
+  typename Spec::TreePolicy;
+  typename Spec::TranspositionTable;
+  typename Spec::NodeData;
+  typename Spec::ExtraThreadData;
+  typename MoveEvaluationOf<Spec>;
+  typename StateEvaluationOf<Spec>;
+  typename PolicyThreadDataOf<Spec>;
+}
+&&GameState<StateOf<Spec>, MoveOf<Spec>, PlayerOf<Spec>>&&
+    std::default_initializable<typename Spec::NodeData>&&
+        std::default_initializable<typename Spec::ExtraThreadData>&& SearchEvaluator<Spec>&&
+            SearchTreePolicy<Spec>&& SearchTranspositionTable<Spec>&& SearchHooks<Spec>;
 
 // The tuning every game in this system uses; a settings type inherits it and overrides what it
 // must. fault is deliberately absent: the engine cannot know the system's fault type.

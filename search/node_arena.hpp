@@ -48,7 +48,7 @@ class NodeArena {
   ~NodeArena() {
     for (Block* block : blocks_) {
       block->~Block();
-      ::operator delete(static_cast<void*>(block), std::align_val_t{kBlockAlignment});
+      ::operator delete (static_cast<void*>(block), std::align_val_t{kBlockAlignment});
     }
   }
 
@@ -138,8 +138,7 @@ class NodeArena {
 
   void take_block(Cursor& cursor, std::size_t at_least) {
     const std::size_t bytes = std::max(cursor.next_block_bytes_, at_least);
-    void* const memory =
-        ::operator new(sizeof(Block) + bytes, std::align_val_t{kBlockAlignment});
+    void* const memory = ::operator new (sizeof(Block) + bytes, std::align_val_t{kBlockAlignment});
     Block* const block = ::new (memory) Block(bytes);
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -147,7 +146,7 @@ class NodeArena {
         blocks_.push_back(block);
       } catch (...) {
         block->~Block();
-        ::operator delete(memory, std::align_val_t{kBlockAlignment});
+        ::operator delete (memory, std::align_val_t{kBlockAlignment});
         throw;
       }
     }

@@ -27,8 +27,8 @@
 
 namespace tornquil::search {
 
-// Visits and reward sum of a node or an edge. The two fields are independent atomics: a reader may see a
-// count and a sum from different moments, which selection tolerates.
+// Visits and reward sum of a node or an edge. The two fields are independent atomics: a reader may
+// see a count and a sum from different moments, which selection tolerates.
 class NodeStats {
  public:
   NodeStats() = default;
@@ -80,7 +80,7 @@ struct MoveStorage {
 };
 
 template <typename Spec>
-  requires CodesMoves<Spec>
+requires CodesMoves<Spec>
 struct MoveStorage<Spec> {
   using Code = typename Spec::MoveCode;
   [[nodiscard]] static Code encode(const MoveOf<Spec>& move) { return Spec::encode_move(move); }

@@ -107,8 +107,7 @@ template <typename Spec>
 [[nodiscard]] SearchNode<Spec>* create_node(const typename Spec::Evaluator& eval,
                                             const typename Spec::TreePolicy& policy,
                                             const StateOf<Spec>& state, NodeArena& arena,
-                                            NodeArena::Cursor& cursor,
-                                            SearchHandle<Spec>* handle) {
+                                            NodeArena::Cursor& cursor, SearchHandle<Spec>* handle) {
   const auto moves = state.available_moves();
   return SearchNode<Spec>::build(
       arena, cursor, moves,

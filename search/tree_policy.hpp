@@ -10,12 +10,12 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <optional>
-#include <type_traits>
 #include <span>
+#include <type_traits>
 #include <variant>
 
 #include "search/mcts.hpp"
@@ -230,8 +230,8 @@ class MyPolicy {
   [[nodiscard]] const Variant& variant() const { return variant_; }
 
   template <typename Spec>
-  [[nodiscard]] const MoveInfo<Spec>* choose_child(
-      std::span<const MoveInfo<Spec>> moves, SearchHandle<Spec>& handle) const {
+  [[nodiscard]] const MoveInfo<Spec>* choose_child(std::span<const MoveInfo<Spec>> moves,
+                                                   SearchHandle<Spec>& handle) const {
     return select_edge(moves, handle.thread_data().policy_data);
   }
 

@@ -13,4 +13,3 @@ std::string_view debug_name(TornquilError error) {
 }
 
 }  // namespace tornquil
-

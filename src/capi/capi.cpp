@@ -117,8 +117,8 @@ void bind_arguments(const char* function, std::span<const char* const> names, st
   const std::size_t given = args ? static_cast<std::size_t>(PyTuple_GET_SIZE(args)) : 0;
   const std::size_t most = std::min(positional, names.size());
   if (given > most) {
-    raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(most) +
-                               " but " + std::to_string(given) + " were given");
+    raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(most) + " but " +
+                               std::to_string(given) + " were given");
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     bound[i] = {names[i], i < given ? PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i)) : nullptr};
@@ -136,12 +136,12 @@ void bind_arguments(const char* function, std::span<const char* const> names, st
       std::size_t i = 0;
       while (i < names.size() && std::strcmp(names[i], keyword) != 0) ++i;
       if (i == names.size()) {
-        raise(PyExc_TypeError, std::string(function) + "() got an unexpected keyword argument '" +
-                                   keyword + "'");
+        raise(PyExc_TypeError,
+              std::string(function) + "() got an unexpected keyword argument '" + keyword + "'");
       }
       if (bound[i].object != nullptr) {
-        raise(PyExc_TypeError, std::string(function) + "() got multiple values for argument '" +
-                                   keyword + "'");
+        raise(PyExc_TypeError,
+              std::string(function) + "() got multiple values for argument '" + keyword + "'");
       }
       bound[i].object = value;
     }
@@ -167,7 +167,8 @@ std::optional<std::uint64_t> to_optional_u64(const Argument& argument) {
 }
 
 bool to_exact_bool(const Argument& argument) {
-  if (!PyBool_Check(argument.object)) argument.refuse(conversion_failure(argument.object, "PyBool"));
+  if (!PyBool_Check(argument.object))
+    argument.refuse(conversion_failure(argument.object, "PyBool"));
   return argument.object == Py_True;
 }
 

@@ -29,7 +29,8 @@ template <bool AvoidDiamonds>
   const unsigned subset_count = 1U << hand.size();
   for (unsigned mask = 1; mask < subset_count; ++mask) {
     sums[mask] = static_cast<std::uint16_t>(
-        sums[mask & (mask - 1)] + attack_value(hand[static_cast<std::size_t>(std::countr_zero(mask))]));
+        sums[mask & (mask - 1)] +
+        attack_value(hand[static_cast<std::size_t>(std::countr_zero(mask))]));
     if (sums[mask] < amount) continue;
     qualifying[qualifying_count++] = static_cast<std::uint8_t>(mask);
     if (AvoidDiamonds && (mask & diamond_positions) == 0) {

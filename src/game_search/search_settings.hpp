@@ -28,7 +28,9 @@ struct MyMCTS : search::DefaultHooks {
   using ExtraThreadData = search::Empty;
   using MoveCode = tornquil::MoveCode;
 
-  [[nodiscard]] static MoveCode encode_move(const Action& move) { return tornquil::encode_move(move); }
+  [[nodiscard]] static MoveCode encode_move(const Action& move) {
+    return tornquil::encode_move(move);
+  }
   [[nodiscard]] static Action decode_move(MoveCode code) { return tornquil::decode_move(code); }
 
   [[noreturn]] static void fault(const std::string& message) { tornquil::fault(message); }

@@ -37,7 +37,7 @@ using GameOutcome = std::variant<GameResult, IllegalAction>;
 // throw, which ends the game loop with the state as it was before that turn. When the game
 // ends, `state` keeps the last state before the end, as StateEnum::take_action does.
 template <typename Ask>
-  requires std::invocable<Ask&, const StateEnum&>
+requires std::invocable<Ask&, const StateEnum&>
 [[nodiscard]] GameOutcome play_to_end(StateEnum& state, Ask&& ask) {
   while (true) {
     const Action action = ask(std::as_const(state));
@@ -50,9 +50,8 @@ template <typename Ask>
 
 // A game between built-in players, seat i playing for PlayerId i.
 [[nodiscard]] inline GameOutcome play_to_end(StateEnum& state, std::span<NativePlayer> seats) {
-  return play_to_end(state, [&](const StateEnum& now) {
-    return play(seats[now.has_turn().index], now);
-  });
+  return play_to_end(state,
+                     [&](const StateEnum& now) { return play(seats[now.has_turn().index], now); });
 }
 
 }  // namespace tornquil

@@ -72,9 +72,12 @@ Line read_line(std::FILE* in, const DecisionCheck& check) {
 
 std::string parse_failure(const Line& line) {
   if (!line.overlong) {
-    return std::string("Failed to parse input ").append(quoted_text(line.text)).append(". Please try again!\n");
+    return std::string("Failed to parse input ")
+        .append(quoted_text(line.text))
+        .append(". Please try again!\n");
   }
-  const std::string_view start = std::string_view(line.text).substr(0, InputPlayer::kQuotedBytesOfOverlongLine);
+  const std::string_view start =
+      std::string_view(line.text).substr(0, InputPlayer::kQuotedBytesOfOverlongLine);
   return std::string("Failed to parse input ")
       .append(quoted_text(start))
       .append(" (cut: a line longer than ")
@@ -99,8 +102,7 @@ std::optional<std::uint64_t> parse_action_number(std::string_view line) {
 
 Action InputPlayer::choose_action(std::FILE* in, std::FILE* out, PlayerId turn,
                                   const std::optional<Enemy>& enemy,
-                                  const std::vector<Action>& actions,
-                                  const DecisionCheck& check) {
+                                  const std::vector<Action>& actions, const DecisionCheck& check) {
   write(out, prompt(turn, enemy, actions));
   while (true) {
     const Line line = read_line(in, check);

@@ -18,8 +18,7 @@ using NativePlayer = std::variant<RandomPlayer, InputPlayer, MCTSPlayer>;
 
 [[nodiscard]] inline Action play(NativePlayer& player, const StateEnum& state,
                                  const DecisionCheck& check = {}) {
-  return std::visit([&](auto& alternative) { return play_any(alternative, state, check); },
-                    player);
+  return std::visit([&](auto& alternative) { return play_any(alternative, state, check); }, player);
 }
 
 }  // namespace tornquil

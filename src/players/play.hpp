@@ -14,8 +14,8 @@ namespace tornquil {
 
 // State<N> is a distinct type per N, so a player provides one `play` per player count.
 template <typename P>
-concept Play = requires(P& player, const State<1>& one, const State<2>& two,
-                        const State<3>& three, const State<4>& four) {
+concept Play = requires(P& player, const State<1>& one, const State<2>& two, const State<3>& three,
+                        const State<4>& four) {
   { player.play(one) } -> std::same_as<Action>;
   { player.play(two) } -> std::same_as<Action>;
   { player.play(three) } -> std::same_as<Action>;

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "rules/rng.hpp"
 #include "players/play.hpp"
+#include "rules/rng.hpp"
 
 namespace tornquil {
 

@@ -66,7 +66,8 @@ action::Play parse(std::type_identity<action::Play>, PyObject* args, PyObject* k
   const auto [card] = parse_arguments("ActionPlay", std::array{"card"}, 1, args, kwargs);
   return {to_card(card)};
 }
-action::AnimalCombo parse(std::type_identity<action::AnimalCombo>, PyObject* args, PyObject* kwargs) {
+action::AnimalCombo parse(std::type_identity<action::AnimalCombo>, PyObject* args,
+                          PyObject* kwargs) {
   const auto [first, second] =
       parse_arguments("ActionAnimalCombo", std::array{"c1", "c2"}, 2, args, kwargs);
   return {to_card(first), to_card(second)};
@@ -81,7 +82,8 @@ action::Discard parse(std::type_identity<action::Discard>, PyObject* args, PyObj
   const auto [cards] = parse_arguments("ActionDiscard", std::array{"cards"}, 1, args, kwargs);
   return {to_cards<max_hand_capacity>(cards)};
 }
-action::ChangePlayer parse(std::type_identity<action::ChangePlayer>, PyObject* args, PyObject* kwargs) {
+action::ChangePlayer parse(std::type_identity<action::ChangePlayer>, PyObject* args,
+                           PyObject* kwargs) {
   const auto [id] = parse_arguments("ActionChangePlayer", std::array{"id"}, 1, args, kwargs);
   return {to_value<PlayerId>(id)};
 }

@@ -6,9 +6,9 @@
 #include <functional>
 #include <variant>
 
-#include "rules/state_enum.hpp"
 #include "players/native_player.hpp"
 #include "python/py.hpp"
+#include "rules/state_enum.hpp"
 
 namespace tornquil::py {
 
@@ -21,7 +21,8 @@ void describe(DebugWriter& writer, const PyState& state);
 enum class PyGameResult : std::uint8_t { Won = 0, Lost = 1 };
 
 [[nodiscard]] inline Ref text(std::string_view utf8) {
-  return Ref::checked(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+  return Ref::checked(
+      PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
 }
 
 // The str (and for actions the repr) of a boxed game value: its debug text, which is also its
@@ -54,8 +55,8 @@ void add_player_classes(PyObject* players_module);
 // handler that raises abandons the decision (the player is left as before it) and its
 // exception passes on. With `release_lock` the interpreter lock is released for the decision,
 // so other Python threads run meanwhile; `decide` must then touch no Python object.
-[[nodiscard]] Action decide_responsively(
-    bool release_lock, const std::function<Action(const DecisionCheck&)>& decide);
+[[nodiscard]] Action decide_responsively(bool release_lock,
+                                         const std::function<Action(const DecisionCheck&)>& decide);
 
 [[nodiscard]] inline bool releases_lock(const MCTSPlayer& player) {
   return player.options().release_gil;

@@ -12,7 +12,7 @@ namespace tornquil::py {
 
 template <typename E>
 struct EnumFace {
-  const char* repr_prefix;  // "CardSuit" gives "CardSuit.Spades"
+  const char* repr_prefix;             // "CardSuit" gives "CardSuit.Spades"
   std::span<const char* const> names;  // indexed by the value's number
 };
 

@@ -73,9 +73,9 @@ Action ask_seat(PyPlayer& seat, const StateEnum& state) {
 }
 
 [[noreturn]] void refuse(const IllegalAction& illegal) {
-  raise(PyExc_KeyError, "'" + debug_text(illegal.action) +
-                            "' is not a legal action. Legal actions are: " +
-                            debug_text(illegal.legal));
+  raise(PyExc_KeyError,
+        "'" + debug_text(illegal.action) +
+            "' is not a legal action. Legal actions are: " + debug_text(illegal.legal));
 }
 
 PyObject* playout(PyObject* self, PyObject*) {
@@ -155,8 +155,9 @@ void add_game_class(PyObject* top_module) {
       {Py_tp_methods, game_methods},
       {0, nullptr},
   };
-  add_to_module(top_module, "TornquilGame",
-                reinterpret_cast<PyObject*>(make_type<Game>("TornquilGame", slots, Py_TPFLAGS_HAVE_GC)));
+  add_to_module(
+      top_module, "TornquilGame",
+      reinterpret_cast<PyObject*>(make_type<Game>("TornquilGame", slots, Py_TPFLAGS_HAVE_GC)));
 }
 
 }  // namespace tornquil::py

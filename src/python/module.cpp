@@ -79,7 +79,9 @@ PyModuleDef_Slot module_slots[] = {
 PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "tornquil",
-    .m_doc = "A cooperative card game engine with built-in players and a parallel Monte Carlo tree search.",
+    .m_doc =
+        "A cooperative card game engine with built-in players and a parallel Monte Carlo tree "
+        "search.",
     .m_size = sizeof(ModuleState),
     .m_methods = nullptr,
     .m_slots = module_slots,

@@ -17,7 +17,8 @@ PyObject* new_random_player(PyTypeObject* type, PyObject* args, PyObject* kwargs
 }
 
 PyMethodDef random_player_methods[] = {
-    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&native_play_method<RandomPlayer>)),
+    {"play",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&native_play_method<RandomPlayer>)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -51,8 +52,8 @@ std::optional<double> to_time_budget(const Argument& seconds) {
   if (seconds.absent_or_none()) return std::nullopt;
   const double value = to_double(seconds);
   if (!(std::isfinite(value) && value > 0.0)) {
-    raise(PyExc_ValueError, "seconds must be a positive, finite number, got " +
-                                repr_text(seconds.object));
+    raise(PyExc_ValueError,
+          "seconds must be a positive, finite number, got " + repr_text(seconds.object));
   }
   return value;
 }
@@ -62,8 +63,8 @@ Information to_information(const Argument& information) {
   const std::string name = to_string(information);
   if (name == "full") return Information::Full;
   if (name == "own") return Information::Own;
-  raise(PyExc_ValueError, "information must be 'full' or 'own', got " +
-                              repr_text(information.object));
+  raise(PyExc_ValueError,
+        "information must be 'full' or 'own', got " + repr_text(information.object));
 }
 
 PyObject* new_mcts_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {

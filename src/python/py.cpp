@@ -38,8 +38,8 @@ ModuleState& state_of_class(PyTypeObject* type) {
 
 ModuleScope::ModuleScope(PyObject* anchor)
     : previous_state_(current_state), previous_module_(current_module) {
-  PyTypeObject* type = PyType_Check(anchor) ? reinterpret_cast<PyTypeObject*>(anchor)
-                                            : Py_TYPE(anchor);
+  PyTypeObject* type =
+      PyType_Check(anchor) ? reinterpret_cast<PyTypeObject*>(anchor) : Py_TYPE(anchor);
   current_state = &state_of_class(type);
   current_module = nullptr;
 }

@@ -89,12 +89,10 @@ template <typename Body>
   return guarded(reinterpret_cast<PyObject*>(anchor), std::forward<Body>(body));
 }
 
-
 // A native value of type T boxed in a Python object. Every class of the module is one of these.
 template <typename T>
 struct Object {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 // Each boxed type's place among the module state's classes; the numbering is the same for

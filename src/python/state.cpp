@@ -22,7 +22,8 @@ Ref list_of(const Items& items, Convert&& convert) {
 }
 
 PyObject* action_space(PyObject* self, PyObject*) {
-  return guarded(self, [&] { return list_of(state_of(self).get_action_space(), action_to_python); });
+  return guarded(self,
+                 [&] { return list_of(state_of(self).get_action_space(), action_to_python); });
 }
 
 PyObject* has_turn(PyObject* self, PyObject*) {

@@ -2,17 +2,17 @@
 // code meets them only as results).
 #include <array>
 
-#include "rules/enemy.hpp"
 #include "python/classes.hpp"
 #include "python/enum_class.hpp"
+#include "rules/enemy.hpp"
 
 namespace tornquil::py {
 namespace {
 
 constexpr std::array<const char*, 5> suit_names = {"Spades", "Hearts", "Diamonds", "Clubs", "None"};
-constexpr std::array<const char*, 14> value_names = {
-    "Jester", "Ace", "Two", "Three", "Four", "Five",  "Six",
-    "Seven",  "Eight", "Nine", "Ten", "Jack", "Queen", "King"};
+constexpr std::array<const char*, 14> value_names = {"Jester", "Ace",  "Two",   "Three", "Four",
+                                                     "Five",   "Six",  "Seven", "Eight", "Nine",
+                                                     "Ten",    "Jack", "Queen", "King"};
 
 template <typename E, typename Values>
 Ref enum_list(const Values& values) {
@@ -53,7 +53,8 @@ PyMethodDef value_methods[] = {
 
 PyObject* new_card(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded(type, [&] {
-    const auto [suit, value] = parse_arguments("Card", std::array{"suit", "value"}, 2, args, kwargs);
+    const auto [suit, value] =
+        parse_arguments("Card", std::array{"suit", "value"}, 2, args, kwargs);
     return wrap(Card{to_value<CardSuit>(suit), to_value<CardValue>(value)});
   });
 }

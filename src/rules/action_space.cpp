@@ -27,7 +27,8 @@ constexpr SubsetTable make_subset_table() {
       for (int i = 0; i < k; ++i) positions[static_cast<std::size_t>(i)] = i;
       while (true) {
         std::uint8_t mask = 0;
-        for (int i = 0; i < k; ++i) mask |= static_cast<std::uint8_t>(1U << positions[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < k; ++i)
+          mask |= static_cast<std::uint8_t>(1U << positions[static_cast<std::size_t>(i)]);
         table.masks[next++] = mask;
         int i = k - 1;
         while (i >= 0 && positions[static_cast<std::size_t>(i)] == hand_size - k + i) --i;
@@ -85,8 +86,8 @@ HalfSubsets half_subsets(const Hand& hand, std::size_t first) {
     const auto last = static_cast<std::size_t>(std::bit_width(mask) - 1);
     const unsigned without_last = mask ^ (1U << last);
     const Card card = hand[first + last];
-    half.cards[mask] = half.cards[without_last] |
-                       (std::uint64_t{std::bit_cast<std::uint16_t>(card)} << (16 * subset_sizes[without_last]));
+    half.cards[mask] = half.cards[without_last] | (std::uint64_t{std::bit_cast<std::uint16_t>(card)}
+                                                   << (16 * subset_sizes[without_last]));
     half.sums[mask] = static_cast<std::uint16_t>(half.sums[without_last] + attack_value(card));
   }
   return half;
@@ -96,7 +97,8 @@ struct HandSubsets {
   HalfSubsets low;
   HalfSubsets high;
 
-  explicit HandSubsets(const Hand& hand) : low(half_subsets(hand, 0)), high(half_subsets(hand, half_hand)) {}
+  explicit HandSubsets(const Hand& hand)
+      : low(half_subsets(hand, 0)), high(half_subsets(hand, half_hand)) {}
 
   [[nodiscard]] std::uint16_t sum(unsigned mask) const {
     return static_cast<std::uint16_t>(low.sums[mask & 15U] + high.sums[mask >> half_hand]);
@@ -140,7 +142,9 @@ void append_animal_combos(const Hand& hand, Out& out) {
 // Only Twos to Fives combine, and only up to a total of ten.
 inline constexpr std::size_t combo_values = 4;
 constexpr std::size_t combo_index(CardValue value) { return static_cast<std::size_t>(value) - 2; }
-constexpr bool combines(CardValue value) { return value >= CardValue::Two && value <= CardValue::Five; }
+constexpr bool combines(CardValue value) {
+  return value >= CardValue::Two && value <= CardValue::Five;
+}
 
 template <typename Out>
 void append_same_value_combos(const std::array<Hand, combo_values>& by_value, Out& out) {

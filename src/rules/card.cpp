@@ -10,11 +10,16 @@ constexpr std::string_view red = "31";
 // The suit's rank for the suits' ordering; None has none.
 constexpr int suit_rank(CardSuit suit) {
   switch (suit) {
-    case CardSuit::Spades: return 1;
-    case CardSuit::Hearts: return 2;
-    case CardSuit::Diamonds: return 3;
-    case CardSuit::Clubs: return 4;
-    case CardSuit::None: return 0;
+    case CardSuit::Spades:
+      return 1;
+    case CardSuit::Hearts:
+      return 2;
+    case CardSuit::Diamonds:
+      return 3;
+    case CardSuit::Clubs:
+      return 4;
+    case CardSuit::None:
+      return 0;
   }
   return 0;
 }
@@ -58,11 +63,16 @@ std::partial_ordering compare_suits(CardSuit a, CardSuit b) {
 
 std::string_view suit_symbol(CardSuit suit) {
   switch (suit) {
-    case CardSuit::Spades: return "\u2660";
-    case CardSuit::Hearts: return "\u2665";
-    case CardSuit::Diamonds: return "\u2666";
-    case CardSuit::Clubs: return "\u2663";
-    case CardSuit::None: return "";
+    case CardSuit::Spades:
+      return "\u2660";
+    case CardSuit::Hearts:
+      return "\u2665";
+    case CardSuit::Diamonds:
+      return "\u2666";
+    case CardSuit::Clubs:
+      return "\u2663";
+    case CardSuit::None:
+      return "";
   }
   return "";
 }

@@ -2,24 +2,35 @@
 // ordering of suits, fixed-capacity card lists and the coloured text of cards.
 #pragma once
 
-#include <bit>
-
 #include <array>
+#include <bit>
 #include <compare>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 
-#include "rules/debug_text.hpp"
 #include "base/static_vec.hpp"
+#include "rules/debug_text.hpp"
 
 namespace tornquil {
 
 enum class CardSuit : std::uint8_t { Spades = 0, Hearts = 1, Diamonds = 2, Clubs = 3, None = 4 };
 
 enum class CardValue : std::uint8_t {
-  Jester = 0, Ace = 1, Two = 2, Three = 3, Four = 4, Five = 5, Six = 6,
-  Seven = 7, Eight = 8, Nine = 9, Ten = 10, Jack = 11, Queen = 12, King = 13,
+  Jester = 0,
+  Ace = 1,
+  Two = 2,
+  Three = 3,
+  Four = 4,
+  Five = 5,
+  Six = 6,
+  Seven = 7,
+  Eight = 8,
+  Nine = 9,
+  Ten = 10,
+  Jack = 11,
+  Queen = 12,
+  King = 13,
 };
 
 inline constexpr std::array<CardSuit, 4> real_suits = {CardSuit::Spades, CardSuit::Hearts,
@@ -87,7 +98,8 @@ void describe(DebugWriter& writer, Card card);
 // The cards at the positions a mask's set bits name, in list order: how a subset of a hand,
 // held as a bit mask, becomes a list of cards.
 template <std::size_t Capacity, std::size_t From>
-[[nodiscard]] constexpr CardList<Capacity> cards_at(const CardList<From>& cards, std::uint8_t mask) {
+[[nodiscard]] constexpr CardList<Capacity> cards_at(const CardList<From>& cards,
+                                                    std::uint8_t mask) {
   CardList<Capacity> chosen;
   for (; mask != 0; mask &= static_cast<std::uint8_t>(mask - 1)) {
     chosen.push_back(cards[static_cast<std::size_t>(std::countr_zero(mask))]);

@@ -46,23 +46,22 @@ class DebugWriter {
 };
 
 template <typename T>
-concept Describable = requires(DebugWriter& writer, const T& value) { describe(writer, value); };
+concept Describable = requires(DebugWriter& writer, const T& value) {
+  describe(writer, value);
+};
 
 void describe(DebugWriter& writer, bool value);
 void describe(DebugWriter& writer, std::string_view value);
 template <std::integral T>
-  requires(!std::same_as<T, bool>)
-void describe(DebugWriter& writer, T value) {
-  writer.text(std::to_string(static_cast<std::conditional_t<std::is_signed_v<T>, long long,
-                                                            unsigned long long>>(value)));
+requires(!std::same_as<T, bool>) void describe(DebugWriter& writer, T value) {
+  writer.text(std::to_string(
+      static_cast<std::conditional_t<std::is_signed_v<T>, long long, unsigned long long>>(value)));
 }
 
 // `Name { a: 1, b: 2 }`; a record without fields prints as its name alone.
 class RecordWriter {
  public:
-  RecordWriter(DebugWriter& writer, std::string_view name) : writer_(writer) {
-    writer_.text(name);
-  }
+  RecordWriter(DebugWriter& writer, std::string_view name) : writer_(writer) { writer_.text(name); }
   template <Describable T>
   RecordWriter& field(std::string_view name, const T& value) {
     if (fields_ == 0) writer_.text(writer_.pretty() ? " {" : " { ");
@@ -115,8 +114,8 @@ concept DescribableRange = requires(const R& range) {
 
 // `[a, b]`.
 template <DescribableRange R>
-  requires(!std::convertible_to<R, std::string_view>)
-void describe(DebugWriter& writer, const R& items) {
+requires(!std::convertible_to<R, std::string_view>) void describe(DebugWriter& writer,
+                                                                  const R& items) {
   writer.text("[");
   std::size_t count = 0;
   for (const auto& item : items) {

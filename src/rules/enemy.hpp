@@ -2,9 +2,8 @@
 // been played against it (until then it is immune to its own suit).
 #pragma once
 
-#include <optional>
-
 #include <cstdint>
+#include <optional>
 
 #include "rules/card.hpp"
 

@@ -15,10 +15,14 @@ constexpr std::uint32_t load_le(const std::uint8_t* bytes) {
 }
 
 constexpr void quarter_round(std::array<std::uint32_t, 16>& x, int a, int b, int c, int d) {
-  x[a] += x[b]; x[d] = std::rotl(x[d] ^ x[a], 16);
-  x[c] += x[d]; x[b] = std::rotl(x[b] ^ x[c], 12);
-  x[a] += x[b]; x[d] = std::rotl(x[d] ^ x[a], 8);
-  x[c] += x[d]; x[b] = std::rotl(x[b] ^ x[c], 7);
+  x[a] += x[b];
+  x[d] = std::rotl(x[d] ^ x[a], 16);
+  x[c] += x[d];
+  x[b] = std::rotl(x[b] ^ x[c], 12);
+  x[a] += x[b];
+  x[d] = std::rotl(x[d] ^ x[a], 8);
+  x[c] += x[d];
+  x[b] = std::rotl(x[b] ^ x[c], 7);
 }
 
 class Pcg32 {
@@ -117,9 +121,12 @@ ChaChaKey entropy_key() {
   return source.key();
 }
 
-template std::array<std::uint32_t, 16> chacha_block<8>(const ChaChaKey&, std::uint64_t, std::uint64_t);
-template std::array<std::uint32_t, 16> chacha_block<12>(const ChaChaKey&, std::uint64_t, std::uint64_t);
-template std::array<std::uint32_t, 16> chacha_block<20>(const ChaChaKey&, std::uint64_t, std::uint64_t);
+template std::array<std::uint32_t, 16> chacha_block<8>(const ChaChaKey&, std::uint64_t,
+                                                       std::uint64_t);
+template std::array<std::uint32_t, 16> chacha_block<12>(const ChaChaKey&, std::uint64_t,
+                                                        std::uint64_t);
+template std::array<std::uint32_t, 16> chacha_block<20>(const ChaChaKey&, std::uint64_t,
+                                                        std::uint64_t);
 template class ChaChaRng<12>;
 template class ChaChaRng<20>;
 

@@ -72,7 +72,8 @@ template <typename Rng>
   const std::uint32_t zone = (n << std::countl_zero(n)) - 1;
   while (true) {
     const std::uint64_t product = static_cast<std::uint64_t>(rng.next_u32()) * n;
-    if (static_cast<std::uint32_t>(product) <= zone) return static_cast<std::uint32_t>(product >> 32);
+    if (static_cast<std::uint32_t>(product) <= zone)
+      return static_cast<std::uint32_t>(product >> 32);
   }
 }
 

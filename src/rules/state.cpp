@@ -102,7 +102,8 @@ std::optional<GameResult> State<N>::apply_action_in_place(const Action& action) 
     return play_cards_in_place(Hand{});
   }
   times_yielded = 0;
-  if (const auto* play = std::get_if<action::Play>(&action)) return play_cards_in_place(Hand{play->card});
+  if (const auto* play = std::get_if<action::Play>(&action))
+    return play_cards_in_place(Hand{play->card});
   if (const auto* combo = std::get_if<action::AnimalCombo>(&action)) {
     return play_cards_in_place(Hand{combo->ace, combo->partner});
   }

@@ -41,7 +41,7 @@ struct State {
   ActionType action_type;
   // Absent in every state the rules produce; the search records an ended game here.
   std::optional<GameResult> has_ended;
-  std::uint8_t level = 0;  // enemies defeated
+  std::uint8_t level = 0;      // enemies defeated
   std::uint64_t rng_seed = 0;  // seeds the generator of the next random step
 
   // A new game dealt from `seed`, or from operating-system entropy when there is none.

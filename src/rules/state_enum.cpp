@@ -16,11 +16,16 @@ StateEnum new_state(std::optional<std::uint64_t> seed) {
 std::variant<StateEnum, TornquilError> StateEnum::create(std::size_t players,
                                                          std::optional<std::uint64_t> seed) {
   switch (players) {
-    case 1: return new_state<1>(seed);
-    case 2: return new_state<2>(seed);
-    case 3: return new_state<3>(seed);
-    case 4: return new_state<4>(seed);
-    default: return TornquilError::WrongNumberOfPlayers;
+    case 1:
+      return new_state<1>(seed);
+    case 2:
+      return new_state<2>(seed);
+    case 3:
+      return new_state<3>(seed);
+    case 4:
+      return new_state<4>(seed);
+    default:
+      return TornquilError::WrongNumberOfPlayers;
   }
 }
 
@@ -44,7 +49,9 @@ std::vector<Action> StateEnum::get_action_space() const {
   return visit([](const auto& state) { return state.get_action_space(); });
 }
 
-std::string StateEnum::debug_text(Layout layout) const { return tornquil::debug_text(*this, layout); }
+std::string StateEnum::debug_text(Layout layout) const {
+  return tornquil::debug_text(*this, layout);
+}
 
 std::string StateEnum::display_text() const {
   return visit([](const auto& state) { return state.display_text(); });

@@ -24,7 +24,8 @@ Pile Table::new_tavern_deck(StdRng& rng, std::uint8_t n_jesters) {
   Pile deck;
   for (auto value = static_cast<std::uint8_t>(CardValue::Ace);
        value <= static_cast<std::uint8_t>(CardValue::Ten); ++value) {
-    for (const CardSuit suit : real_suits) deck.push_back(Card{suit, static_cast<CardValue>(value)});
+    for (const CardSuit suit : real_suits)
+      deck.push_back(Card{suit, static_cast<CardValue>(value)});
   }
   for (std::uint8_t i = 0; i < n_jesters; ++i) deck.push_back(jester_card);
   shuffle(rng, deck);

@@ -14,7 +14,11 @@ std::string attack_list(std::string_view hand) {
 }
 
 std::string discard_list(std::string_view hand, std::uint8_t amount) {
-  return text(StateBuilder<1>().hand(0, hand).phase(ActionType::discard(amount)).build().get_action_space());
+  return text(StateBuilder<1>()
+                  .hand(0, hand)
+                  .phase(ActionType::discard(amount))
+                  .build()
+                  .get_action_space());
 }
 
 std::size_t count_of(const std::vector<Action>& actions, std::size_t kind) {
@@ -137,8 +141,7 @@ TEST(JesterActions, FourPlayerGameListsEverySeatInOrderWhoeverPlayedTheJester) {
 
 TEST(ActionSpace, EndedStateStillListsItsPhase) {
   const State<3> state = StateBuilder<3>().hand(0, "2s 2h").ended(GameResult::lost(4));
-  EXPECT_EQ(text(state.get_action_space()),
-            "[Play(♠2), Play(♥2), Combo([♠2, ♥2]), Yield]");
+  EXPECT_EQ(text(state.get_action_space()), "[Play(♠2), Play(♥2), Combo([♠2, ♥2]), Yield]");
   const State<1> discarding =
       StateBuilder<1>().hand(0, "9d").phase(ActionType::discard(9)).ended(GameResult::won());
   EXPECT_EQ(text(discarding.get_action_space()), "[Discard([♦9])]");

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "search/tree_policy.hpp"
 #include "search/manager.hpp"
 #include "search/mcts.hpp"
 #include "search/search_tree.hpp"
+#include "search/tree_policy.hpp"
 
 namespace tornquil::counting {
 

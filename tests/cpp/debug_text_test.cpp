@@ -149,9 +149,12 @@ std::optional<bool> decision_of(const Environment& environment, Stdout out) {
   close(parent_end);
   if (!waited || !WIFEXITED(status)) return std::nullopt;
   switch (WEXITSTATUS(status)) {
-    case probe_says_on: return true;
-    case probe_says_off: return false;
-    default: return std::nullopt;
+    case probe_says_on:
+      return true;
+    case probe_says_off:
+      return false;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -182,8 +185,7 @@ TEST(ColouringDecision, ForceZeroCountsAsUnset) {
 }
 
 TEST(ColouringDecision, EmptyNoColorSwitchesColourOffOnATerminal) {
-  EXPECT_EQ(decision_of({std::nullopt, "", std::nullopt}, Stdout::Terminal).value_or(false),
-            false);
+  EXPECT_EQ(decision_of({std::nullopt, "", std::nullopt}, Stdout::Terminal).value_or(false), false);
 }
 
 TEST(ColouringDecision, ClicolorOnlySwitchesOffAndNeverForcesOn) {

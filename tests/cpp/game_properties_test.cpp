@@ -35,7 +35,8 @@ template <std::size_t N>
 CardCounts full_deck() {
   CardCounts counts{};
   for (const CardSuit suit : real_suits) {
-    for (int value = 1; value <= 13; ++value) ++counts[slot(Card{suit, static_cast<CardValue>(value)})];
+    for (int value = 1; value <= 13; ++value)
+      ++counts[slot(Card{suit, static_cast<CardValue>(value)})];
   }
   counts[slot(jester_card)] = State<N>::jesters;
   return counts;
@@ -85,7 +86,8 @@ struct PlayedGame {
 };
 
 void remove_discarded(CardCounts& removed, const Action& action) {
-  if (const auto* discard = std::get_if<action::Discard>(&action)) count_into(removed, discard->cards);
+  if (const auto* discard = std::get_if<action::Discard>(&action))
+    count_into(removed, discard->cards);
 }
 
 // Random play rarely gets past the Jacks, so most games start with the first `seed % 13`
@@ -123,7 +125,8 @@ PlayedGame<N> play_game(std::uint64_t seed, Choose choose) {
     remove_discarded(removed, action);
     if (const auto result = state.apply_action_in_place(action)) {
       game.result = *result;
-      if (copied != GameStatus<N>(*result)) game.failure = "take_action and the in-place move disagree";
+      if (copied != GameStatus<N>(*result))
+        game.failure = "take_action and the in-place move disagree";
       return game;
     }
     if (copied != GameStatus<N>(state)) {
@@ -155,7 +158,8 @@ void expect_random_games_keep_their_invariants() {
       FAIL() << "seed " << seed << " lost at another level than it reached";
     }
     wins += game.result.is_won() ? 1 : 0;
-    if (game.states.front().level < game.states.back().level && game.states.back().level > 8) ++kings_beaten;
+    if (game.states.front().level < game.states.back().level && game.states.back().level > 8)
+      ++kings_beaten;
   }
   // Without these the late game would go untested.
   EXPECT_GT(wins, 0);
@@ -173,9 +177,8 @@ template <std::size_t N>
 void expect_replays_to_repeat_the_game() {
   for (std::uint64_t seed = 0; seed < 400; ++seed) {
     const PlayedGame<N> first = random_game<N>(seed);
-    const PlayedGame<N> replay = play_game<N>(seed, [&](std::size_t, std::size_t step) {
-      return first.choices[step];
-    });
+    const PlayedGame<N> replay =
+        play_game<N>(seed, [&](std::size_t, std::size_t step) { return first.choices[step]; });
     ASSERT_EQ(replay.failure, "") << "seed " << seed;
     ASSERT_EQ(replay.states.size(), first.states.size()) << "seed " << seed;
     for (std::size_t step = 0; step < first.states.size(); ++step) {
@@ -203,10 +206,10 @@ void expect_every_offered_action_to_apply() {
         const auto* next = std::get_if<State<N>>(&status);
         if (next == nullptr) continue;
         CardCounts removed = cards_of(state, CardCounts{});
-        for (std::size_t i = 0; i < removed.size(); ++i) removed[i] = full_deck<N>()[i] - removed[i];
+        for (std::size_t i = 0; i < removed.size(); ++i)
+          removed[i] = full_deck<N>()[i] - removed[i];
         remove_discarded(removed, action);
-        ASSERT_EQ(broken_invariant(*next, removed), "")
-            << text(action) << " from " << text(state);
+        ASSERT_EQ(broken_invariant(*next, removed), "") << text(action) << " from " << text(state);
       }
     }
   }

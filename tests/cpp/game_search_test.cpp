@@ -57,12 +57,14 @@ TEST(SearchState, MoveThatGoesOnTakesTheNextState) {
 TEST(MyEvaluator, EndedGameIsWorthItsRecordedResultWithoutARollout) {
   SearchState<2> position{State<2>::create(9)};
   position.state.has_ended = GameResult::lost(7);
-  for (int i = 0; i < 50; ++i) EXPECT_EQ((MyEvaluator<2, false>::evaluate(position)), GameResult::lost(7));
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ((MyEvaluator<2, false>::evaluate(position)), GameResult::lost(7));
 }
 
 TEST(MyEvaluator, StateWhereEveryActionWinsIsWorthAWin) {
   const SearchState<2> position{state_after_the_last_enemy()};
-  for (int i = 0; i < 50; ++i) EXPECT_EQ((MyEvaluator<2, true>::evaluate(position)), GameResult::won());
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ((MyEvaluator<2, true>::evaluate(position)), GameResult::won());
 }
 
 TEST(MyEvaluator, RewardIsTheLevelOfALossOrTwelveForAWinWhoeverAsks) {
@@ -112,10 +114,11 @@ TEST(SearchOfTheGame, SoloYieldIsALossAtTheCurrentLevelAndNeverExpanded) {
 }
 
 TEST(PruneBadMoves, KeepsOnlyDiscardsWithoutDiamondsWhenThereAreAny) {
-  const std::vector<Action> options = {action::Discard{{diamond(CardValue::Two)}},
-                                       action::Discard{{spade(CardValue::Five)}},
-                                       action::Discard{{diamond(CardValue::Two), spade(CardValue::Five)}}};
-  EXPECT_EQ(prune_bad_moves(options), std::vector<Action>{action::Discard{{spade(CardValue::Five)}}});
+  const std::vector<Action> options = {
+      action::Discard{{diamond(CardValue::Two)}}, action::Discard{{spade(CardValue::Five)}},
+      action::Discard{{diamond(CardValue::Two), spade(CardValue::Five)}}};
+  EXPECT_EQ(prune_bad_moves(options),
+            std::vector<Action>{action::Discard{{spade(CardValue::Five)}}});
 }
 
 TEST(PruneBadMoves, LeavesListsWithoutACleanDiscardAsTheyAre) {
@@ -133,7 +136,8 @@ TEST(PruneBadMoves, KeepsJesterDiscardsAndTheOrderOfWhatItKeeps) {
                                        action::Discard{{club(CardValue::Three)}},
                                        action::Discard{{jester_card, diamond(CardValue::Ace)}}};
   EXPECT_EQ(prune_bad_moves(options),
-            (std::vector<Action>{action::Discard{{jester_card}}, action::Discard{{club(CardValue::Three)}}}));
+            (std::vector<Action>{action::Discard{{jester_card}},
+                                 action::Discard{{club(CardValue::Three)}}}));
 }
 
 TEST(PruneBadMoves, BufferAndListAgree) {
@@ -142,7 +146,8 @@ TEST(PruneBadMoves, BufferAndListAgree) {
   ActionBuffer buffer;
   state.fill_action_space(buffer);
   prune_bad_moves(buffer);
-  EXPECT_EQ(std::vector<Action>(buffer.begin(), buffer.end()), prune_bad_moves(state.get_action_space()));
+  EXPECT_EQ(std::vector<Action>(buffer.begin(), buffer.end()),
+            prune_bad_moves(state.get_action_space()));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "players/input_player.hpp"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <string>
 
 #include "base/error.hpp"
-#include "players/input_player.hpp"
 
 namespace tornquil {
 namespace {
@@ -23,8 +23,8 @@ struct Dialogue {
 Dialogue converse(const std::string& typed, const std::vector<Action>& actions,
                   std::optional<Enemy> enemy = std::nullopt) {
   std::string input = typed;
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> in(
-      fmemopen(input.data(), input.size(), "r"), &std::fclose);
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> in(fmemopen(input.data(), input.size(), "r"),
+                                                        &std::fclose);
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE* out = open_memstream(&buffer, &size);
@@ -51,7 +51,8 @@ TEST(ParseActionNumber, AcceptsDigitsWithSurroundingSpaceAndAPlusSign) {
 }
 
 TEST(ParseActionNumber, RefusesSignsInnerSpacesOverflowAndEmptyLines) {
-  for (const char* line : {"-1\n", "1 2\n", "\n", "", "+", "++1", "abc", "18446744073709551616", "0x1"}) {
+  for (const char* line :
+       {"-1\n", "1 2\n", "\n", "", "+", "++1", "abc", "18446744073709551616", "0x1"}) {
     EXPECT_EQ(parse_action_number(line), std::nullopt) << line;
   }
 }
@@ -76,7 +77,8 @@ TEST(InputPlayer, WithOneActionOnlyZeroIsAccepted) {
 TEST(InputPlayer, EndOfInputIsAReadFaultInsteadOfAnEndlessRetry) {
   const Dialogue dialogue = converse("\n", three_actions);
   EXPECT_EQ(dialogue.fault, "Error reading input.: end of input");
-  EXPECT_NE(dialogue.output.find("Failed to parse input \"\\n\". Please try again!\n"), std::string::npos);
+  EXPECT_NE(dialogue.output.find("Failed to parse input \"\\n\". Please try again!\n"),
+            std::string::npos);
 }
 
 TEST(InputPlayer, OverlongLineIsDroppedUpToItsEndAndQuotedOnlyInPart) {
@@ -109,8 +111,9 @@ TEST(InputPlayer, LastLineWithoutLineBreakIsReadAndEndOfInputLeavesTheStreamRead
   std::FILE* reader = std::fopen(path, "r");
   ::unlink(path);
   std::FILE* out = std::fopen("/dev/null", "w");
-  EXPECT_THROW((void)InputPlayer::choose_action(reader, out, PlayerId{0}, std::nullopt, three_actions),
-               InternalFault);
+  EXPECT_THROW(
+      (void)InputPlayer::choose_action(reader, out, PlayerId{0}, std::nullopt, three_actions),
+      InternalFault);
   std::fputs("2\n", writer);
   std::fflush(writer);
   EXPECT_EQ(InputPlayer::choose_action(reader, out, PlayerId{0}, std::nullopt, three_actions),

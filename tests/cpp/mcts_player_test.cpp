@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
-#include <algorithm>
 
 #include "state_builder.hpp"
 #include "test_helpers.hpp"
@@ -72,7 +72,8 @@ TEST(MCTSPlayer, FewerPlayoutsThanActionsLeaveTheRestLastInListOrder) {
   EXPECT_EQ(unvisited.size(), actions.size() - 3);
   std::vector<Action> in_list_order;
   for (const Action& action : actions) {
-    if (std::find(unvisited.begin(), unvisited.end(), action) != unvisited.end()) in_list_order.push_back(action);
+    if (std::find(unvisited.begin(), unvisited.end(), action) != unvisited.end())
+      in_list_order.push_back(action);
   }
   EXPECT_EQ(unvisited, in_list_order);
   EXPECT_EQ(unvisited.back(), ranking.back().action);
@@ -157,9 +158,9 @@ TEST(MCTSPlayer, CheckThatThrowsAbandonsTheDecisionAndKeepsTheRanking) {
   EXPECT_EQ(player.ranked_actions()->front().action, best_before);
 }
 
-
 // Under Information::Own each decision searches sampled worlds and adds their root statistics.
-MCTSOptions own(std::optional<std::uint64_t> sampling_seed = 11, std::optional<double> seconds = std::nullopt) {
+MCTSOptions own(std::optional<std::uint64_t> sampling_seed = 11,
+                std::optional<double> seconds = std::nullopt) {
   MCTSOptions options;
   options.information = Information::Own;
   options.sampling_seed = sampling_seed;
@@ -171,7 +172,8 @@ std::vector<Action> sorted_actions(const std::vector<RankedAction>& ranking) {
   std::vector<Action> actions;
   for (const RankedAction& entry : ranking) actions.push_back(entry.action);
   std::sort(actions.begin(), actions.end(), [](const Action& a, const Action& b) {
-    return debug_text(a, Layout::Compact, Colouring::Off) < debug_text(b, Layout::Compact, Colouring::Off);
+    return debug_text(a, Layout::Compact, Colouring::Off) <
+           debug_text(b, Layout::Compact, Colouring::Off);
   });
   return actions;
 }
@@ -208,8 +210,9 @@ TEST(MCTSPlayerOwn, FindsTheWinThatNeedsNoHiddenCard) {
   Enemy king{Card{CardSuit::Hearts, CardValue::King}};
   king.take_damage(36);
   state.table.castle_deck.push_back(king);
-  state.players[0].hand = Hand{Card{CardSuit::Spades, CardValue::Two}, Card{CardSuit::Clubs, CardValue::Four},
-                               Card{CardSuit::Spades, CardValue::Three}};
+  state.players[0].hand =
+      Hand{Card{CardSuit::Spades, CardValue::Two}, Card{CardSuit::Clubs, CardValue::Four},
+           Card{CardSuit::Spades, CardValue::Three}};
   state.has_turn = PlayerId{0};
   state.action_type = ActionType::play_cards();
   state.level = 11;

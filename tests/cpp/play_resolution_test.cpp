@@ -43,7 +43,8 @@ TEST(Immunity, ClubsDoNotDoubleAgainstAJackOfClubs) {
 }
 
 TEST(Immunity, DiamondsDrawNothingAgainstAJackOfDiamonds) {
-  const State<1> state = StateBuilder<1>().hand(0, "3d 10s").castle({enemy("Jd")}).tavern("4c 5c 6c");
+  const State<1> state =
+      StateBuilder<1>().hand(0, "3d 10s").castle({enemy("Jd")}).tavern("4c 5c 6c");
   const State<1> next = after(state, play("3d"));
   EXPECT_EQ(text(next.players[0].hand), "[♠10]");
   EXPECT_EQ(next.table.tavern_deck.size(), 3U);
@@ -126,7 +127,8 @@ TEST(Jester, DoesNotCountSpadesTwiceAgainstAnEnemyItAlreadyReached) {
 }
 
 TEST(Jester, LeavesTheAttackOfAJackOfClubsAlone) {
-  const State<3> state = StateBuilder<3>().hand(0, "jester").castle({enemy("Jc", 3, 3)}).attack_cards("3s");
+  const State<3> state =
+      StateBuilder<3>().hand(0, "jester").castle({enemy("Jc", 3, 3)}).attack_cards("3s");
   EXPECT_EQ(text(*after(state, play("jester")).current_enemy()),
             "Enemy { card: ♣J, health: 17, attack: 7, jester_applied: true }");
 }
@@ -167,10 +169,10 @@ TEST(Diamonds, DrawNothingWhenEveryHandIsFull) {
   // A played card leaves its player's hand first, so only a play of cards the player does not
   // hold can meet nothing but full hands.
   const State<2> state = StateBuilder<2>()
-                       .hand(0, "2s 3s 4s 5s 6s 7s 8s")
-                       .hand(1, "2h 3h 4h 5h 6h 7h 8h")
-                       .castle({enemy("Jc")})
-                       .tavern("Ad 2d 3d");
+                             .hand(0, "2s 3s 4s 5s 6s 7s 8s")
+                             .hand(1, "2h 3h 4h 5h 6h 7h 8h")
+                             .castle({enemy("Jc")})
+                             .tavern("Ad 2d 3d");
   const GameStatus<2> status = State<2>(state).play_cards(testing::hand("2d"));
   ASSERT_TRUE(std::holds_alternative<State<2>>(status));
   const State<2>& next = std::get<State<2>>(status);
@@ -198,7 +200,8 @@ TEST(Diamonds, StopWhenTheTavernDeckRunsOut) {
 }
 
 TEST(Diamonds, DealtCardsCountTowardsAbsorbingTheCounterAttack) {
-  const State<1> state = StateBuilder<1>().hand(0, "5d").castle({enemy("Js")}).tavern("9h 2h 3c 3s 3h 3d");
+  const State<1> state =
+      StateBuilder<1>().hand(0, "5d").castle({enemy("Js")}).tavern("9h 2h 3c 3s 3h 3d");
   const State<1> next = after(state, play("5d"));
   EXPECT_EQ(text(next.players[0].hand), "[♦3, ♥3, ♠3, ♣3, ♥2]");
   EXPECT_EQ(next.action_type, ActionType::discard(10));
@@ -246,7 +249,8 @@ TEST(Hearts, HealBeforeDiamondsDraw) {
 TEST(CounterAttack, AHandWorthExactlyTheAttackMustDiscard) {
   const State<1> state = StateBuilder<1>().hand(0, "2c 6h 4s").castle({enemy("Jh")});
   EXPECT_EQ(after(state, play("2c")).action_type, ActionType::discard(10));
-  const State<1> short_by_one = StateBuilder<1>().hand(0, "2c 6h 3s").castle({enemy("Jh")}).level(3);
+  const State<1> short_by_one =
+      StateBuilder<1>().hand(0, "2c 6h 3s").castle({enemy("Jh")}).level(3);
   EXPECT_EQ(result_of(short_by_one, play("2c")), GameResult::lost(3));
 }
 
@@ -275,7 +279,8 @@ TEST(CounterAttack, AYieldFacesTheFullAttack) {
 
 TEST(EmptyCastle, APlayOfAnySuitWins) {
   for (const char* code : {"5s", "5h", "5d", "5c", "jester"}) {
-    const State<2> state = StateBuilder<2>().hand(0, code).discard_pile("3c").tavern("4c").level(12);
+    const State<2> state =
+        StateBuilder<2>().hand(0, code).discard_pile("3c").tavern("4c").level(12);
     EXPECT_EQ(result_of(state, play(code)), GameResult::won()) << code;
   }
 }

@@ -1,5 +1,3 @@
-#include "search/tree_policy.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,9 +11,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "counting_game.hpp"
 #include "base/error.hpp"
+#include "counting_game.hpp"
 #include "game_search/policy_choice.hpp"
+#include "search/tree_policy.hpp"
 
 namespace tornquil {
 namespace {
@@ -110,7 +109,8 @@ TEST(MyPolicy, RememberedBonusesGiveExactlyTheKeysComputedAfresh) {
   const auto check = [&visits](const auto& key) {
     uct::RememberedBonus<std::decay_t<decltype(key)>> remembered(key);
     for (const std::uint64_t n : visits) {
-      for (const std::int64_t sum : {std::int64_t{0}, static_cast<std::int64_t>(7 * n), std::int64_t{-3}}) {
+      for (const std::int64_t sum :
+           {std::int64_t{0}, static_cast<std::int64_t>(7 * n), std::int64_t{-3}}) {
         // Bitwise: a tie-break compares keys with ==, so a last-digit difference changes a search.
         EXPECT_EQ(remembered(n, sum), key(n, sum)) << n << " visits, sum " << sum;
       }
@@ -123,7 +123,8 @@ TEST(MyPolicy, RememberedBonusesGiveExactlyTheKeysComputedAfresh) {
 
 TEST(MyPolicy, WideNodesChooseAsIfEveryCounterWereReadAfresh) {
   // Nodes wider than the counters kept on the stack take the other path; both must agree.
-  for (const std::size_t width : {std::size_t{3}, std::size_t{256}, std::size_t{257}, std::size_t{600}}) {
+  for (const std::size_t width :
+       {std::size_t{3}, std::size_t{256}, std::size_t{257}, std::size_t{600}}) {
     std::vector<FakeEdge> edges;
     for (std::size_t i = 0; i < width; ++i) {
       edges.push_back(FakeEdge{1 + i % 5, static_cast<std::int64_t>((i * 7) % 13)});
@@ -133,14 +134,15 @@ TEST(MyPolicy, WideNodesChooseAsIfEveryCounterWereReadAfresh) {
     const FakeEdge* const chosen = policy.select_edge(std::span<const FakeEdge>(edges), rng);
     // The best key by hand: the greatest mean among the fewest visits.
     double best = -1;
-    const auto key = UCTBase{12.0}.key_for(static_cast<double>(
-                                               [&] {
-                                                 std::uint64_t total = 0;
-                                                 for (const FakeEdge& edge : edges) total += edge.visits();
-                                                 return total;
-                                               }()) +
+    const auto key = UCTBase{12.0}.key_for(static_cast<double>([&] {
+                                             std::uint64_t total = 0;
+                                             for (const FakeEdge& edge : edges)
+                                               total += edge.visits();
+                                             return total;
+                                           }()) +
                                            1.0);
-    for (const FakeEdge& edge : edges) best = std::max(best, key(edge.visits(), edge.sum_rewards()));
+    for (const FakeEdge& edge : edges)
+      best = std::max(best, key(edge.visits(), edge.sum_rewards()));
     ASSERT_NE(chosen, nullptr);
     EXPECT_EQ(key(chosen->visits(), chosen->sum_rewards()), best) << width << " edges";
   }
@@ -186,9 +188,9 @@ TEST(MyPolicy, VariationKeysFollowTheirFormulas) {
   const double n = 4.0;
   const double log_total = std::log(9.0);
   const UCTVariation3 variation3{12.0, 0.001};
-  EXPECT_DOUBLE_EQ(variation3.key_for(9.0)(4, 10),
-                   2.5 + 12.0 * std::sqrt((1.0 + 1.0 / n) * std::log(std::sqrt(n + 1.0) / 0.001) /
-                                          (2.0 * n)));
+  EXPECT_DOUBLE_EQ(
+      variation3.key_for(9.0)(4, 10),
+      2.5 + 12.0 * std::sqrt((1.0 + 1.0 / n) * std::log(std::sqrt(n + 1.0) / 0.001) / (2.0 * n)));
   EXPECT_DOUBLE_EQ(
       UCTVariation4{12.0}.key_for(9.0)(4, 10),
       2.5 + 12.0 * std::sqrt((log_total + 3.0 * std::log(1.0 + log_total)) / (2.0 * n)));

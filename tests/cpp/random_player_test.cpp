@@ -1,8 +1,9 @@
+#include "players/random_player.hpp"
+
 #include <gtest/gtest.h>
 
 #include "base/error.hpp"
 #include "players/native_player.hpp"
-#include "players/random_player.hpp"
 
 namespace tornquil {
 namespace {
@@ -39,7 +40,8 @@ TEST(RandomPlayer, PicksByOneUniformIndexDrawOverTheActionList) {
   RandomPlayer player(3);
   StdRng reference = StdRng::seed_from_u64(3);
   for (int draw = 0; draw < 20; ++draw) {
-    EXPECT_EQ(player.play(state), actions[uniform_index(reference, static_cast<std::uint32_t>(actions.size()))]);
+    EXPECT_EQ(player.play(state),
+              actions[uniform_index(reference, static_cast<std::uint32_t>(actions.size()))]);
   }
 }
 
@@ -52,7 +54,8 @@ TEST(RandomPlayer, ASingleActionIsChosenAndStillConsumesAWord) {
   (void)reference.next_u32();
   const State<2> state = State<2>::create(4);
   const auto actions = state.get_action_space();
-  EXPECT_EQ(player.play(state), actions[uniform_index(reference, static_cast<std::uint32_t>(actions.size()))]);
+  EXPECT_EQ(player.play(state),
+            actions[uniform_index(reference, static_cast<std::uint32_t>(actions.size()))]);
 }
 
 TEST(RandomPlayer, NoLegalActionIsAFaultThatLeavesTheGeneratorAlone) {
@@ -62,7 +65,9 @@ TEST(RandomPlayer, NoLegalActionIsAFaultThatLeavesTheGeneratorAlone) {
   EXPECT_EQ(player, before);
 }
 
-TEST(RandomPlayer, UnseededPlayersDiffer) { EXPECT_NE(RandomPlayer(std::nullopt), RandomPlayer(std::nullopt)); }
+TEST(RandomPlayer, UnseededPlayersDiffer) {
+  EXPECT_NE(RandomPlayer(std::nullopt), RandomPlayer(std::nullopt));
+}
 
 TEST(RandomPlayer, ZeroIsASeedLikeAnyOther) { EXPECT_EQ(RandomPlayer(0), RandomPlayer(0)); }
 

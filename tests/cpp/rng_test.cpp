@@ -39,15 +39,15 @@ TEST(ChaCha, AllZeroKeyKeystreamsMatchPublishedVectors) {
 
 TEST(StdRng, SeededDrawsMatchReferenceValues) {
   StdRng zero = StdRng::seed_from_u64(0);
-  for (const std::uint32_t expected : {0xcd2c6f7fU, 0xbb2a3fb2U, 0x8e27697bU, 0xc6017c94U,
-                                       0xcf310a16U, 0x069dc102U}) {
+  for (const std::uint32_t expected :
+       {0xcd2c6f7fU, 0xbb2a3fb2U, 0x8e27697bU, 0xc6017c94U, 0xcf310a16U, 0x069dc102U}) {
     EXPECT_EQ(zero.next_u32(), expected);
   }
   EXPECT_EQ(zero.next_u64(), 0x958b761dabe5f6d0ULL);
 
   StdRng answer = StdRng::seed_from_u64(42);
-  for (const std::uint32_t expected : {0x222724a2U, 0x86cc7763U, 0x3fad517dU, 0x8af00a13U,
-                                       0xde5134d1U, 0xa2ef6071U}) {
+  for (const std::uint32_t expected :
+       {0x222724a2U, 0x86cc7763U, 0x3fad517dU, 0x8af00a13U, 0xde5134d1U, 0xa2ef6071U}) {
     EXPECT_EQ(answer.next_u32(), expected);
   }
   EXPECT_EQ(answer.next_u64(), 0x67e92d78fd7630b2ULL);

@@ -1,9 +1,10 @@
+#include "game_search/rollout.hpp"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "game_search/pruning.hpp"
-#include "game_search/rollout.hpp"
 #include "game_search/rollout_choice.hpp"
 #include "test_helpers.hpp"
 
@@ -29,7 +30,8 @@ std::set<std::string> drawn_discards(const Hand& hand, std::uint8_t amount) {
   Xoshiro256 rng(17);
   std::set<std::string> drawn;
   for (int i = 0; i < 4000; ++i) {
-    drawn.insert(plain(Action(action::Discard{cards_at<max_hand_capacity>(hand, random_discard_mask<AvoidDiamonds>(hand, amount, rng))})));
+    drawn.insert(plain(Action(action::Discard{cards_at<max_hand_capacity>(
+        hand, random_discard_mask<AvoidDiamonds>(hand, amount, rng))})));
   }
   return drawn;
 }

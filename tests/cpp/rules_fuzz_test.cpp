@@ -29,17 +29,20 @@ void fuzz_game(std::uint64_t seed) {
   invariants::GameWatch<N> watch(state);
   for (int step = 0; step < 3000; ++step) {
     const auto listed = state.get_action_space();
-    if (const auto broken = watch.check_has_actions(listed.empty())) FAIL() << *broken << ", seed " << seed;
+    if (const auto broken = watch.check_has_actions(listed.empty()))
+      FAIL() << *broken << ", seed " << seed;
     if (listed.empty()) return;
     const bool take_listed = choices.below(8) != 0;
-    const Action action = take_listed ? listed[choices.below(static_cast<std::uint32_t>(listed.size()))]
-                                      : invariants::unlisted_action(state, choices);
+    const Action action = take_listed
+                              ? listed[choices.below(static_cast<std::uint32_t>(listed.size()))]
+                              : invariants::unlisted_action(state, choices);
     watch.record(state, action, take_listed);
     std::optional<GameResult> result;
     try {
       result = state.apply_action_in_place(action);
     } catch (const InternalFault& fault) {
-      if (const auto broken = watch.judge_fault(fault.what())) FAIL() << *broken << ", seed " << seed;
+      if (const auto broken = watch.judge_fault(fault.what()))
+        FAIL() << *broken << ", seed " << seed;
       return;
     }
     if (result) return;
@@ -55,7 +58,8 @@ double fuzz_seconds() {
 }
 
 TEST(RulesFuzz, ArbitraryActionsNeverCreateOrLoseCardsOrFaultOnListedOnes) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(fuzz_seconds());
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(fuzz_seconds());
   std::uint64_t seed = std::random_device{}();
   std::size_t games = 0;
   while (std::chrono::steady_clock::now() < deadline || games < 400) {

@@ -39,8 +39,10 @@ CardCounts cards_in_play(const State<N>& state) {
 // The cards an action names, whatever its kind.
 inline Hand named_cards(const Action& action) {
   if (const auto* play = std::get_if<action::Play>(&action)) return Hand{play->card};
-  if (const auto* combo = std::get_if<action::AnimalCombo>(&action)) return Hand{combo->ace, combo->partner};
-  if (const auto* combo = std::get_if<action::Combo>(&action)) return from_card_iter<max_hand_capacity>(combo->cards);
+  if (const auto* combo = std::get_if<action::AnimalCombo>(&action))
+    return Hand{combo->ace, combo->partner};
+  if (const auto* combo = std::get_if<action::Combo>(&action))
+    return from_card_iter<max_hand_capacity>(combo->cards);
   if (const auto* discard = std::get_if<action::Discard>(&action)) return discard->cards;
   return Hand{};
 }
@@ -69,17 +71,23 @@ Action unlisted_action(const State<N>& state, Choices& choices) {
   const Hand& hand = state.current_player().hand;
   switch (choices.below(6)) {
     case 0:
-      if (!hand.empty()) return action::Play{hand[choices.below(static_cast<std::uint32_t>(hand.size()))]};
+      if (!hand.empty())
+        return action::Play{hand[choices.below(static_cast<std::uint32_t>(hand.size()))]};
       return action::Yield{};
     case 1: {
       const Hand pair = random_subset(hand, choices, 2);
       if (pair.size() == 2) return action::AnimalCombo{pair[0], pair[1]};
       return action::Yield{};
     }
-    case 2: return action::Combo{from_card_iter<max_combo_size>(random_subset(hand, choices, max_combo_size))};
-    case 3: return action::Yield{};
-    case 4: return action::Discard{random_subset(hand, choices, max_hand_capacity)};
-    default: return action::ChangePlayer{PlayerId{choices.below(N)}};
+    case 2:
+      return action::Combo{
+          from_card_iter<max_combo_size>(random_subset(hand, choices, max_combo_size))};
+    case 3:
+      return action::Yield{};
+    case 4:
+      return action::Discard{random_subset(hand, choices, max_hand_capacity)};
+    default:
+      return action::ChangePlayer{PlayerId{choices.below(N)}};
   }
 }
 
@@ -110,7 +118,8 @@ class GameWatch {
     if (const auto* change = std::get_if<action::ChangePlayer>(&action)) {
       seat_outside_game_ = seat_outside_game_ || change->id.index >= N;
     }
-    if (std::holds_alternative<action::Yield>(action) || std::holds_alternative<action::ChangePlayer>(action)) {
+    if (std::holds_alternative<action::Yield>(action) ||
+        std::holds_alternative<action::ChangePlayer>(action)) {
       return;
     }
     Hand held = before.current_player().hand;

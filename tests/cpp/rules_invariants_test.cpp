@@ -1,21 +1,23 @@
 // The checks both fuzz drivers rely on: a driver that books the wrong cards or waves a fault
 // through would let a broken rule pass unseen, and one that flags the rules' own trust in their
 // caller would drown real findings.
+#include "rules_invariants.hpp"
+
 #include <gtest/gtest.h>
 
 #include "rules/state.hpp"
-#include "rules_invariants.hpp"
 #include "state_builder.hpp"
 
 namespace tornquil {
 namespace {
 
-using testing::card;
 using invariants::GameWatch;
+using testing::card;
 
 // Applies `action` after booking it; the game must go on.
 template <std::size_t N>
-std::optional<std::string> step(State<N>& state, GameWatch<N>& watch, const Action& action, bool listed) {
+std::optional<std::string> step(State<N>& state, GameWatch<N>& watch, const Action& action,
+                                bool listed) {
   watch.record(state, action, listed);
   EXPECT_FALSE(state.apply_action_in_place(action));
   return watch.check_state(state);
@@ -59,7 +61,8 @@ TEST(GameWatch, AllowsOnlyTheFaultsTheRulesAreEntitledTo) {
   EXPECT_EQ(watch.check_has_actions(true), "a reachable state has no action");
 
   watch.record(state, action::Yield{}, true);
-  EXPECT_EQ(watch.judge_fault(invariants::damage_limit), "a listed action faulted: That's a lot of damage!");
+  EXPECT_EQ(watch.judge_fault(invariants::damage_limit),
+            "a listed action faulted: That's a lot of damage!");
 
   watch.record(state, action::Play{state.current_player().hand[0]}, false);
   EXPECT_EQ(watch.judge_fault(invariants::damage_limit), std::nullopt);

@@ -1,15 +1,14 @@
-#include "search/manager.hpp"
-
 #include <gtest/gtest.h>
 
 #include <barrier>
 #include <chrono>
-#include <stdexcept>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "counting_game.hpp"
+#include "search/manager.hpp"
 
 namespace tornquil::counting {
 namespace {
@@ -85,8 +84,8 @@ TEST_F(SearchManagerTest, MoreThreadsThanPlayoutsRunExactlyTheBudget) {
 TEST_F(SearchManagerTest, RootEdgesAddUpToTheBudgetAndMatchTheirChildrenOnEightThreads) {
   for (int repetition = 0; repetition < 40; ++repetition) {
     EvaluationLog repetition_log;
-    Manager manager(game(3, 6), CountingSpec{}, CountingEvaluator{&repetition_log},
-                    base_policy(), search::EmptyTable{});
+    Manager manager(game(3, 6), CountingSpec{}, CountingEvaluator{&repetition_log}, base_policy(),
+                    search::EmptyTable{});
     manager.playout_n_parallel(300, 8);
 
     const Node& root = manager.tree().root_node().node();
@@ -171,10 +170,9 @@ TEST_F(SearchManagerTest, SupervisorIsAskedWhileWorkersRunAndItsStopEndsTheCall)
 TEST_F(SearchManagerTest, SupervisorThatRaisesStopsTheWorkersAndItsExceptionReachesTheCaller) {
   Manager manager = make_manager(game(3, 6));
   try {
-    (void)manager.playout_n_parallel(4'000'000'000U, 8, std::chrono::milliseconds(1),
-                                     []() -> search::Supervision {
-                                       throw std::out_of_range("interrupted");
-                                     });
+    (void)manager.playout_n_parallel(
+        4'000'000'000U, 8, std::chrono::milliseconds(1),
+        []() -> search::Supervision { throw std::out_of_range("interrupted"); });
     FAIL() << "no exception";
   } catch (const std::out_of_range& error) {
     EXPECT_STREQ(error.what(), "interrupted");

@@ -55,8 +55,9 @@ TEST(SearchMoveCode, ExtremesOfEachKindDecodeToThemselves) {
   using testing::spade;
   // The fullest discard, the jester's card and the last seat use every slot and field there is.
   Hand eight;
-  for (const CardValue value : {CardValue::King, CardValue::Queen, CardValue::Jack, CardValue::Ten,
-                                CardValue::Nine, CardValue::Eight, CardValue::Seven, CardValue::Ace}) {
+  for (const CardValue value :
+       {CardValue::King, CardValue::Queen, CardValue::Jack, CardValue::Ten, CardValue::Nine,
+        CardValue::Eight, CardValue::Seven, CardValue::Ace}) {
     eight.push_back(club(value));
   }
   const std::vector<Action> actions = {

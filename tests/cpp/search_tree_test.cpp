@@ -167,7 +167,8 @@ TEST_F(SearchTreeTest, NodeLimitRefusesPlayoutsOnceTheTreeHoldsThatManyAndAFault
 }
 
 // A fingerprint of every edge's statistics, in tree order.
-[[nodiscard]] std::uint64_t tree_fingerprint(const Node& node, std::uint64_t hash = 1469598103934665603ULL) {
+[[nodiscard]] std::uint64_t tree_fingerprint(const Node& node,
+                                             std::uint64_t hash = 1469598103934665603ULL) {
   for (const Edge& edge : node.moves()) {
     hash = (hash ^ edge.visits()) * 1099511628211ULL;
     hash = (hash ^ static_cast<std::uint64_t>(edge.sum_rewards())) * 1099511628211ULL;
@@ -189,13 +190,15 @@ TEST(SearchOneThread, SearchesGrowExactlyTheTreesTheyAlwaysHave) {
   const Case cases[] = {
       {game(3, 6), MyPolicy(UCTBase{12.0}), 5000, 0x9935da01ec44b56fULL, 779},
       {game(5, 8), MyPolicy(UCTBase{12.0}), 20000, 0x6935cbafc536b8a8ULL, 6221},
-      {game(4, 7), MyPolicy(search::UCTVariation3{12.0, 0.001}), 20000, 0xcb8b617ee4823c15ULL, 1319},
+      {game(4, 7), MyPolicy(search::UCTVariation3{12.0, 0.001}), 20000, 0xcb8b617ee4823c15ULL,
+       1319},
       {game(4, 7), MyPolicy(search::UCTVariation4{12.0}), 20000, 0xad63194666e5a6dcULL, 1439},
       {game(2), MyPolicy(UCTBase{3.0}), 3000, 0x59de2c859de5aeb7ULL, 3001},
   };
   for (const Case& c : cases) {
     EvaluationLog log;
-    Manager manager(c.state, CountingSpec{}, CountingEvaluator{&log}, c.policy, search::EmptyTable{});
+    Manager manager(c.state, CountingSpec{}, CountingEvaluator{&log}, c.policy,
+                    search::EmptyTable{});
     EXPECT_EQ(manager.playout_n_parallel(c.playouts, 1), c.playouts);
     EXPECT_EQ(tree_fingerprint(manager.tree().root_node().node()), c.fingerprint)
         << c.state.branching << " moves, " << c.playouts << " playouts";

@@ -33,11 +33,17 @@ inline Card card(std::string_view code) {
     parsed_value = static_cast<CardValue>(std::stoi(std::string(value)));
   }
   switch (code.back()) {
-    case 's': return Card{CardSuit::Spades, parsed_value};
-    case 'h': return Card{CardSuit::Hearts, parsed_value};
-    case 'd': return Card{CardSuit::Diamonds, parsed_value};
-    case 'c': return Card{CardSuit::Clubs, parsed_value};
-    default: ADD_FAILURE() << "no such card: " << code; return jester_card;
+    case 's':
+      return Card{CardSuit::Spades, parsed_value};
+    case 'h':
+      return Card{CardSuit::Hearts, parsed_value};
+    case 'd':
+      return Card{CardSuit::Diamonds, parsed_value};
+    case 'c':
+      return Card{CardSuit::Clubs, parsed_value};
+    default:
+      ADD_FAILURE() << "no such card: " << code;
+      return jester_card;
   }
 }
 

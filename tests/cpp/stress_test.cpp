@@ -1,7 +1,6 @@
 // Long runs that find what short tests miss: many games, many threads, a very large tree.
-#include <malloc.h>
-
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <fstream>

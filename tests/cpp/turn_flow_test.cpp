@@ -102,12 +102,14 @@ TEST(Yield, SoloYieldLosesAtOnce) {
 }
 
 TEST(Yield, ChangePlayerResetsTheCount) {
-  const State<3> state = StateBuilder<3>().phase(ActionType::jester()).yielded(2).castle({enemy("Js")});
+  const State<3> state =
+      StateBuilder<3>().phase(ActionType::jester()).yielded(2).castle({enemy("Js")});
   EXPECT_EQ(after(state, change_player(1)).times_yielded, 0U);
 }
 
 TEST(ChangePlayer, GivesTheTurnToTheChosenSeat) {
-  const State<4> state = StateBuilder<4>().turn(2).phase(ActionType::jester()).castle({enemy("Js")});
+  const State<4> state =
+      StateBuilder<4>().turn(2).phase(ActionType::jester()).castle({enemy("Js")});
   const State<4> to_self = after(state, change_player(2));
   EXPECT_EQ(to_self.has_turn, PlayerId{2});
   EXPECT_EQ(to_self.action_type, ActionType::play_cards());
@@ -129,8 +131,11 @@ TEST(Discard, CardsLeaveTheGameAndTheTurnPasses) {
 }
 
 TEST(Discard, RemovesOneHandCopyPerNamedCard) {
-  const State<4> state =
-      StateBuilder<4>().hand(1, "jester 2s jester").turn(1).phase(ActionType::discard(0)).castle({enemy("Jd")});
+  const State<4> state = StateBuilder<4>()
+                             .hand(1, "jester 2s jester")
+                             .turn(1)
+                             .phase(ActionType::discard(0))
+                             .castle({enemy("Jd")});
   EXPECT_EQ(text(after(state, discard("jester")).players[1].hand), "[♠2, Jester]");
 }
 

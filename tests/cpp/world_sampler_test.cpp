@@ -13,10 +13,10 @@
 namespace tornquil {
 namespace {
 
-using testing::StateBuilder;
 using testing::card;
 using testing::enemy;
 using testing::hand;
+using testing::StateBuilder;
 
 constexpr PlayerId seat0{0};
 
@@ -44,13 +44,13 @@ State<3> three_seat_state() {
 // The same public table and counts, the hidden cards and the castle's hidden order arranged
 // otherwise, and another random seed.
 State<3> three_seat_state_rearranged() {
-  State<3> state = three_seat_table()
-                       .tavern("10c 9s jester Ah Jc")
-                       .hand(1, "5d 8d 6s")
-                       .hand(2, "3c Qd 2h")
-                       .castle({enemy("Ks"), enemy("Kh"), enemy("Qh"), enemy("Qc"), enemy("Js"),
-                                enemy("Jd", 7)})
-                       .build();
+  State<3> state =
+      three_seat_table()
+          .tavern("10c 9s jester Ah Jc")
+          .hand(1, "5d 8d 6s")
+          .hand(2, "3c Qd 2h")
+          .castle({enemy("Ks"), enemy("Kh"), enemy("Qh"), enemy("Qc"), enemy("Js"), enemy("Jd", 7)})
+          .build();
   state.rng_seed = 987654321;
   return state;
 }
@@ -61,14 +61,16 @@ template <std::size_t N>
 CardCounts card_counts(const State<N>& state) {
   CardCounts counts{};
   const auto add = [&](const auto& cards) {
-    for (const Card c : cards) ++counts[static_cast<std::size_t>(c.suit) * 14 + static_cast<std::size_t>(c.value)];
+    for (const Card c : cards)
+      ++counts[static_cast<std::size_t>(c.suit) * 14 + static_cast<std::size_t>(c.value)];
   };
   add(state.table.tavern_deck);
   add(state.table.discard_pile);
   add(state.table.attack_cards);
   for (const Player& player : state.players) add(player.hand);
   for (const Enemy& e : state.table.castle_deck) {
-    ++counts[static_cast<std::size_t>(e.card().suit) * 14 + static_cast<std::size_t>(e.card().value)];
+    ++counts[static_cast<std::size_t>(e.card().suit) * 14 +
+             static_cast<std::size_t>(e.card().value)];
   }
   return counts;
 }
@@ -102,7 +104,8 @@ TEST(SeatView, StatesDifferingOnlyInHiddenFactsLookAlikeAndGiveTheSameWorlds) {
   for (std::uint64_t seed = 0; seed < 50; ++seed) {
     StdRng first = StdRng::seed_from_u64(seed);
     StdRng second = StdRng::seed_from_u64(seed);
-    EXPECT_EQ(sample_world(state, seat0, first), sample_world(other, seat0, second)) << "seed " << seed;
+    EXPECT_EQ(sample_world(state, seat0, first), sample_world(other, seat0, second))
+        << "seed " << seed;
     EXPECT_EQ(first, second) << "the draws used differ, seed " << seed;
   }
 }

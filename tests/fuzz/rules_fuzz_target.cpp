@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "rules/state.hpp"
 #include "../cpp/rules_invariants.hpp"
+#include "rules/state.hpp"
 
 namespace tornquil {
 namespace {
@@ -56,15 +56,20 @@ CardList<Capacity> any_cards(ByteChoices& choices) {
 // players.
 Action decoded_action(ByteChoices& choices) {
   switch (choices.below(6)) {
-    case 0: return action::Play{any_card(choices)};
+    case 0:
+      return action::Play{any_card(choices)};
     case 1: {
       const Card ace = any_card(choices);
       return action::AnimalCombo{ace, any_card(choices)};
     }
-    case 2: return action::Combo{any_cards<max_combo_size>(choices)};
-    case 3: return action::Yield{};
-    case 4: return action::Discard{any_cards<max_hand_capacity>(choices)};
-    default: return action::ChangePlayer{PlayerId{choices.below(8)}};
+    case 2:
+      return action::Combo{any_cards<max_combo_size>(choices)};
+    case 3:
+      return action::Yield{};
+    case 4:
+      return action::Discard{any_cards<max_hand_capacity>(choices)};
+    default:
+      return action::ChangePlayer{PlayerId{choices.below(8)}};
   }
 }
 
@@ -85,7 +90,8 @@ void play(ByteChoices& choices) {
       // Three steps in four follow the list, so that inputs reach the late game.
       const std::uint8_t kind = choices.byte();
       const bool take_listed = kind < 192;
-      const Action action = take_listed ? listed[choices.below(static_cast<std::uint32_t>(listed.size()))]
+      const Action action = take_listed
+                                ? listed[choices.below(static_cast<std::uint32_t>(listed.size()))]
                             : kind < 240 ? invariants::unlisted_action(state, choices)
                                          : decoded_action(choices);
       watch.record(state, action, take_listed);
@@ -104,10 +110,18 @@ void play(ByteChoices& choices) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tornquil::ByteChoices choices(data, size);
   switch (choices.below(4)) {
-    case 0: tornquil::play<1>(choices); break;
-    case 1: tornquil::play<2>(choices); break;
-    case 2: tornquil::play<3>(choices); break;
-    default: tornquil::play<4>(choices); break;
+    case 0:
+      tornquil::play<1>(choices);
+      break;
+    case 1:
+      tornquil::play<2>(choices);
+      break;
+    case 2:
+      tornquil::play<3>(choices);
+      break;
+    default:
+      tornquil::play<4>(choices);
+      break;
   }
   return 0;
 }
