@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "game_search/rollout.hpp"
+#include "summary.hpp"
 
 #ifndef TORNQUIL_BUILD_TYPE
 #define TORNQUIL_BUILD_TYPE "unknown"
@@ -28,16 +29,8 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct Summary {
-  double median;
-  double low;
-  double high;
-};
-
-Summary summarise(std::vector<double> rates) {
-  std::sort(rates.begin(), rates.end());
-  return {rates[rates.size() / 2], rates.front(), rates.back()};
-}
+using bench::summarise;
+using bench::Summary;
 
 template <std::size_t N>
 std::vector<State<N>> new_games() {

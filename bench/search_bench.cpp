@@ -20,6 +20,7 @@
 #include "game_search/rollout.hpp"
 #include "game_search/search_settings.hpp"
 #include "search/manager.hpp"
+#include "summary.hpp"
 
 #ifndef NDEBUG
 #error "benchmarks report only from an optimised build (configure with -DCMAKE_BUILD_TYPE=Release)"
@@ -30,16 +31,8 @@ namespace {
 
 constexpr int runs = 5;
 
-struct Summary {
-  double median;
-  double low;
-  double high;
-};
-
-Summary summarise(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return {values[values.size() / 2], values.front(), values.back()};
-}
+using bench::summarise;
+using bench::Summary;
 
 // Operations per second of `body`, which performs `count` operations, over several runs.
 Summary rate(std::size_t count, const std::function<void()>& body) {

@@ -262,19 +262,8 @@ int main(int argc, char** argv) {
       "± 95%% | time |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|\n");
   for (const int players : settings.players) {
-    switch (players) {
-      case 1:
-        tornquil::report<1>(settings);
-        break;
-      case 2:
-        tornquil::report<2>(settings);
-        break;
-      case 3:
-        tornquil::report<3>(settings);
-        break;
-      default:
-        tornquil::report<4>(settings);
-        break;
-    }
+    tornquil::with_player_count(static_cast<std::size_t>(players), [&](auto count) {
+      tornquil::report<decltype(count)::value>(settings);
+    });
   }
 }

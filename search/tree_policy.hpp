@@ -112,19 +112,24 @@ namespace uct {
 
 // Each key is the mean reward plus a bonus that depends on the child's visits alone, so a node
 // whose children share visit counts computes each bonus once (see select_edge).
-struct BaseKey {
+// A key is the child's mean reward plus the key's own exploration bonus.
+template <typename Key>
+struct MeanPlusBonus {
+  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
+    return mean(visits, sum_rewards) + static_cast<const Key&>(*this).bonus(visits);
+  }
+};
+
+struct BaseKey : MeanPlusBonus<BaseKey> {
   double exploration_constant;
   double two_log_total;
   [[nodiscard]] double bonus(std::uint64_t visits) const {
     const double n = static_cast<double>(visits);
     return exploration_constant * std::sqrt(two_log_total / n);
   }
-  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
-    return mean(visits, sum_rewards) + bonus(visits);
-  }
 };
 
-struct Variation3Key {
+struct Variation3Key : MeanPlusBonus<Variation3Key> {
   double max_score;
   double delta;
   [[nodiscard]] double bonus(std::uint64_t visits) const {
@@ -132,20 +137,14 @@ struct Variation3Key {
     const double numerator = (1.0 + 1.0 / n) * std::log(std::sqrt(n + 1.0) / delta);
     return max_score * std::sqrt(numerator / (2.0 * n));
   }
-  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
-    return mean(visits, sum_rewards) + bonus(visits);
-  }
 };
 
-struct Variation4Key {
+struct Variation4Key : MeanPlusBonus<Variation4Key> {
   double max_score;
   double numerator;
   [[nodiscard]] double bonus(std::uint64_t visits) const {
     const double n = static_cast<double>(visits);
     return max_score * std::sqrt(numerator / (2.0 * n));
-  }
-  [[nodiscard]] double operator()(std::uint64_t visits, std::int64_t sum_rewards) const {
-    return mean(visits, sum_rewards) + bonus(visits);
   }
 };
 
@@ -179,7 +178,7 @@ class RememberedBonus {
 struct UCTBase {
   double exploration_constant;
   [[nodiscard]] uct::BaseKey key_for(double total_visits) const {
-    return {exploration_constant, 2.0 * std::log(total_visits)};
+    return {{}, exploration_constant, 2.0 * std::log(total_visits)};
   }
 };
 
@@ -188,7 +187,7 @@ struct UCTVariation3 {
   double delta;
   // Its bonus shrinks with the child's own visits only.
   [[nodiscard]] uct::Variation3Key key_for(double /*total_visits*/) const {
-    return {max_score, delta};
+    return {{}, max_score, delta};
   }
 };
 
@@ -196,7 +195,7 @@ struct UCTVariation4 {
   double max_score;
   [[nodiscard]] uct::Variation4Key key_for(double total_visits) const {
     const double log_total = std::log(total_visits);
-    return {max_score, log_total + 3.0 * std::log(1.0 + log_total)};
+    return {{}, max_score, log_total + 3.0 * std::log(1.0 + log_total)};
   }
 };
 

@@ -99,25 +99,13 @@ PyObject* action_text(PyObject* self) {
 }
 
 template <typename T>
-PyObject* compare_actions(PyObject* self, PyObject* other, int op) {
-  return guarded(self, [&] {
-    const T* other_action = value_if<T>(other);
-    if (other_action == nullptr) return not_implemented();
-    const bool equal = value_of<T>(self) == *other_action;
-    if (op == Py_EQ) return boolean(equal);
-    if (op == Py_NE) return boolean(!equal);
-    raise(PyExc_TypeError, "Operation not supported");
-  });
-}
-
-template <typename T>
 void add_action_class(PyObject* actions_module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_action<T>)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)},
       {Py_tp_str, reinterpret_cast<void*>(&action_text<T>)},
       {Py_tp_repr, reinterpret_cast<void*>(&action_text<T>)},
-      {Py_tp_richcompare, reinterpret_cast<void*>(&compare_actions<T>)},
+      {Py_tp_richcompare, reinterpret_cast<void*>(&compare_by_value<T>)},
       {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
       {0, nullptr},
   };

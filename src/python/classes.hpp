@@ -50,6 +50,20 @@ void make_state_classes();
 // players.cpp: the built-in players' classes, and the seats of a game.
 void add_player_classes(PyObject* players_module);
 
+// == and != by value between two objects of T's class; other classes are left to the
+// interpreter, and ordering is refused.
+template <typename T>
+PyObject* compare_by_value(PyObject* self, PyObject* other, int op) {
+  return guarded(self, [&] {
+    const T* other_value = value_if<T>(other);
+    if (other_value == nullptr) return not_implemented();
+    const bool equal = value_of<T>(self) == *other_value;
+    if (op == Py_EQ) return boolean(equal);
+    if (op == Py_NE) return boolean(!equal);
+    raise(PyExc_TypeError, "Operation not supported");
+  });
+}
+
 // decisions.cpp: a built-in player's decision made so that the interpreter stays responsive.
 // While the player searches or waits for a line of input, this thread checks for signals; a
 // handler that raises abandons the decision (the player is left as before it) and its

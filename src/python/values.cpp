@@ -59,23 +59,12 @@ PyObject* new_card(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* compare_cards(PyObject* self, PyObject* other, int op) {
-  return guarded(self, [&] {
-    const Card* other_card = value_if<Card>(other);
-    if (other_card == nullptr) return not_implemented();
-    const bool equal = value_of<Card>(self) == *other_card;
-    if (op == Py_EQ) return boolean(equal);
-    if (op == Py_NE) return boolean(!equal);
-    raise(PyExc_TypeError, "Operation not supported");
-  });
-}
-
 void make_card_type() {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_card)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Card>)},
       {Py_tp_str, reinterpret_cast<void*>(&debug_str<Card>)},
-      {Py_tp_richcompare, reinterpret_cast<void*>(&compare_cards)},
+      {Py_tp_richcompare, reinterpret_cast<void*>(&compare_by_value<Card>)},
       {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
       {0, nullptr},
   };

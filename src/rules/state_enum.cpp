@@ -15,18 +15,10 @@ StateEnum new_state(std::optional<std::uint64_t> seed) {
 
 std::variant<StateEnum, TornquilError> StateEnum::create(std::size_t players,
                                                          std::optional<std::uint64_t> seed) {
-  switch (players) {
-    case 1:
-      return new_state<1>(seed);
-    case 2:
-      return new_state<2>(seed);
-    case 3:
-      return new_state<3>(seed);
-    case 4:
-      return new_state<4>(seed);
-    default:
-      return TornquilError::WrongNumberOfPlayers;
-  }
+  if (players < 1 || players > 4) return TornquilError::WrongNumberOfPlayers;
+  return with_player_count(players, [&](auto count) -> std::variant<StateEnum, TornquilError> {
+    return new_state<decltype(count)::value>(seed);
+  });
 }
 
 PlayerId StateEnum::has_turn() const {

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -11,6 +12,25 @@
 #include "rules/state.hpp"
 
 namespace tornquil {
+
+// Calls body(std::integral_constant<std::size_t, N>{}) with the player count N that `players`
+// names, turning a run-time count into the compile-time one a State<N> needs. A count outside
+// 1 to 4 is an internal fault: callers check it first.
+template <typename Body>
+decltype(auto) with_player_count(std::size_t players, Body&& body) {
+  switch (players) {
+    case 1:
+      return body(std::integral_constant<std::size_t, 1>{});
+    case 2:
+      return body(std::integral_constant<std::size_t, 2>{});
+    case 3:
+      return body(std::integral_constant<std::size_t, 3>{});
+    case 4:
+      return body(std::integral_constant<std::size_t, 4>{});
+    default:
+      fault("a game has 1 to 4 players, not " + std::to_string(players));
+  }
+}
 
 class StateEnum {
  public:

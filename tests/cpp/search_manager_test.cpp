@@ -9,6 +9,7 @@
 
 #include "counting_game.hpp"
 #include "search/manager.hpp"
+#include "test_helpers.hpp"
 
 namespace tornquil::counting {
 namespace {
@@ -47,12 +48,8 @@ TEST_F(SearchManagerTest, NoPlayoutsReturnAtOnceEvenWithoutThreads) {
 
 TEST_F(SearchManagerTest, NoThreadsForSomePlayoutsFaultsBeforeAnyPlayout) {
   Manager manager = make_manager(game(3));
-  try {
-    manager.playout_n_parallel(1, 0);
-    FAIL() << "no fault";
-  } catch (const InternalFault& fault) {
-    EXPECT_STREQ(fault.what(), "assertion failed: num_threads != 0");
-  }
+  EXPECT_EQ(testing::fault_message([&] { manager.playout_n_parallel(1, 0); }),
+            "assertion failed: num_threads != 0");
   EXPECT_EQ(manager.tree().num_nodes(), 1U);
   EXPECT_EQ(log.new_states + log.existing_states, 1);
 }
@@ -125,12 +122,8 @@ TEST_F(SearchManagerTest, TwoThreadsExpandingOneEdgePublishOneNode) {
 TEST_F(SearchManagerTest, WorkerFaultReachesTheCallerOnceEveryWorkerHasFinished) {
   log.fault_at_depth = 2;
   Manager manager = make_manager(game(4));
-  try {
-    manager.playout_n_parallel(500, 8);
-    FAIL() << "no fault";
-  } catch (const InternalFault& fault) {
-    EXPECT_STREQ(fault.what(), "evaluator refused the state");
-  }
+  EXPECT_EQ(testing::fault_message([&] { manager.playout_n_parallel(500, 8); }),
+            "evaluator refused the state");
   EXPECT_EQ(log.in_flight, 0);
   // Every playout's own count is gone again, failed ones included.
   EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));

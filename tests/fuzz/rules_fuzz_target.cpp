@@ -12,6 +12,7 @@
 
 #include "../cpp/rules_invariants.hpp"
 #include "rules/state.hpp"
+#include "rules/state_enum.hpp"
 
 namespace tornquil {
 namespace {
@@ -109,19 +110,7 @@ void play(ByteChoices& choices) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tornquil::ByteChoices choices(data, size);
-  switch (choices.below(4)) {
-    case 0:
-      tornquil::play<1>(choices);
-      break;
-    case 1:
-      tornquil::play<2>(choices);
-      break;
-    case 2:
-      tornquil::play<3>(choices);
-      break;
-    default:
-      tornquil::play<4>(choices);
-      break;
-  }
+  tornquil::with_player_count(choices.below(4) + 1,
+                              [&](auto count) { tornquil::play<decltype(count)::value>(choices); });
   return 0;
 }
