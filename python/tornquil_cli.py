@@ -2,10 +2,23 @@
 
 from __future__ import annotations
 
+import signal
 import sys
 
+
+def _note_interrupt(number: int, frame: object) -> None:
+    _interrupted_while_loading.append(number)
+
+
 # A Ctrl-C while the command is still loading ends it like one at any later moment: status 130
-# and one line, not a traceback from the middle of an import.
+# and one line, not a traceback from the middle of an import. While the imports run, the signal
+# is only noted: a KeyboardInterrupt raised inside the import machinery's own callbacks is
+# reported and dropped there, and the command would run on as if never interrupted.
+_interrupted_while_loading: list[int] = []
+try:
+    _handler_before_loading = signal.signal(signal.SIGINT, _note_interrupt)
+except ValueError:  # imported from a thread other than the main one: signals are not ours
+    _handler_before_loading = None
 try:
     import argparse
     import csv
@@ -16,7 +29,6 @@ try:
     import os
     import random
     import shutil
-    import signal
     import statistics
     import tempfile
     import time
@@ -28,6 +40,12 @@ try:
 except KeyboardInterrupt:
     sys.stderr.write("\ninterrupted\n")
     raise SystemExit(130) from None
+finally:
+    if _handler_before_loading is not None:
+        signal.signal(signal.SIGINT, _handler_before_loading)
+if _interrupted_while_loading:
+    sys.stderr.write("\ninterrupted\n")
+    raise SystemExit(130)
 
 
 SEAT_KINDS = ("mcts", "random", "human")
