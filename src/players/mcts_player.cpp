@@ -125,17 +125,15 @@ template <std::size_t N, bool Heuristics>
 Action MCTSPlayer::play_generic(const State<N>& state, const DecisionCheck& check) {
   if (options_.information == Information::Own) {
     rank_over_worlds<N, Heuristics>(state, check);
-    if (ranked_actions_->empty()) fault("the search found no action to take: the state has none");
-    return ranked_actions_->front().action;
+  } else {
+    auto mcts = new_game_search<N, Heuristics>(state, policy_from_number(policy_variation_));
+    run_search(mcts, playouts_, num_threads_, options_.seconds, check);
+    std::vector<RankedAction> ranking;
+    for (const auto* edge : rank_edges(mcts.tree().root_node().moves())) {
+      ranking.push_back(ranked(*edge));
+    }
+    ranked_actions_ = std::move(ranking);
   }
-  auto mcts = new_game_search<N, Heuristics>(state, policy_from_number(policy_variation_));
-  run_search(mcts, playouts_, num_threads_, options_.seconds, check);
-
-  std::vector<RankedAction> ranking;
-  for (const auto* edge : rank_edges(mcts.tree().root_node().moves())) {
-    ranking.push_back(ranked(*edge));
-  }
-  ranked_actions_ = std::move(ranking);
   if (ranked_actions_->empty()) fault("the search found no action to take: the state has none");
   return ranked_actions_->front().action;
 }
