@@ -65,8 +65,8 @@ class PolicyRng {
   // remainder. Unlike the multiply-and-shift draw of the other generators, the tie-break numbers
   // are fixed by this modulo form.
   [[nodiscard]] std::uint32_t uniform_below(std::uint32_t n) {
-    constexpr std::uint32_t all = std::numeric_limits<std::uint32_t>::max();
-    const std::uint32_t zone = all - all % n;
+    if (n < kTabled) return uniform_below_tabled(n);
+    const std::uint32_t zone = kAll - kAll % n;
     for (;;) {
       const std::uint32_t value = next_u32();
       if (value < zone) return value % n;
@@ -76,6 +76,38 @@ class PolicyRng {
   // The element with the greatest key; a tie keeps each of the tied elements with equal
   // probability, and only a second or later tie draws a number. Null for no elements; a key that
   // is not a number is never chosen.
+  // As select_by_key, for keys that are infinite exactly for the elements `unvisited` holds for.
+  // Once an infinite key has been met, only the infinite keys after it can tie with it, so no
+  // other key is computed after it; the choice and every number drawn stay as select_by_key's.
+  template <typename T, typename Unvisited, typename Key>
+  [[nodiscard]] T* select_unvisited_first(std::span<T> elements, Unvisited&& unvisited, Key&& key) {
+    double best = -std::numeric_limits<double>::infinity();
+    T* choice = nullptr;
+    std::uint32_t ties = 0;
+    auto element = elements.begin();
+    for (; element != elements.end(); ++element) {
+      if (unvisited(*element)) break;
+      const double k = key(*element);
+      if (k > best) {
+        choice = &*element;
+        best = k;
+        ties = 1;
+      } else if (k == best) {
+        ++ties;
+        if (ties == 1 || uniform_below(ties) == 0) choice = &*element;
+      }
+    }
+    if (element == elements.end()) return choice;
+    choice = &*element;
+    ties = 1;
+    for (++element; element != elements.end(); ++element) {
+      if (!unvisited(*element)) continue;
+      ++ties;
+      if (uniform_below(ties) == 0) choice = &*element;
+    }
+    return choice;
+  }
+
   template <typename T, typename Key>
   [[nodiscard]] T* select_by_key(std::span<T> elements, Key&& key) {
     double best = -std::numeric_limits<double>::infinity();
@@ -96,6 +128,36 @@ class PolicyRng {
   }
 
  private:
+  static constexpr std::uint32_t kAll = std::numeric_limits<std::uint32_t>::max();
+  // Below this many ties, the zone and the remainder come from tables instead of two divisions:
+  // the remainder by Lemire's direct computation, which is exact for every 32-bit value.
+  static constexpr std::uint32_t kTabled = 256;
+  struct Divisor {
+    std::uint32_t zone;
+    std::uint64_t inverse;
+  };
+  static constexpr std::array<Divisor, kTabled> kDivisors = [] {
+    std::array<Divisor, kTabled> divisors{};
+    for (std::uint32_t n = 1; n < kTabled; ++n) {
+      divisors[n] = {kAll - kAll % n, std::numeric_limits<std::uint64_t>::max() / n + 1};
+    }
+    return divisors;
+  }();
+
+  [[nodiscard]] std::uint32_t uniform_below_tabled(std::uint32_t n) {
+    const Divisor& divisor = kDivisors[n];
+    for (;;) {
+      const std::uint32_t value = next_u32();
+      if (value < divisor.zone) {
+        // The top 64 bits of fraction * n, from its two 32-bit halves: n is below 2^8.
+        const std::uint64_t fraction = divisor.inverse * value;
+        const std::uint64_t high = (fraction >> 32) * n;
+        const std::uint64_t low = (fraction & 0xffffffffU) * n;
+        return static_cast<std::uint32_t>((high + (low >> 32)) >> 32);
+      }
+    }
+  }
+
   std::uint32_t x_ = 1;
   std::uint32_t y_ = 2;
   std::uint32_t z_ = 3;
@@ -255,11 +317,14 @@ class MyPolicy {
         [&](const auto& variant) {
           const auto key = variant.key_for(total_visits);
           uct::RememberedBonus<std::decay_t<decltype(key)>> remembered(key);
-          return rng.select_by_key(edges, [&](const Edge& edge) {
-            const Counters& counted = counters[static_cast<std::size_t>(&edge - edges.data())];
-            if (counted.visits == 0) return std::numeric_limits<double>::infinity();
-            return remembered(counted.visits, counted.sum_rewards);
-          });
+          const auto counted = [&](const Edge& edge) -> const Counters& {
+            return counters[static_cast<std::size_t>(&edge - edges.data())];
+          };
+          return rng.select_unvisited_first(
+              edges, [&](const Edge& edge) { return counted(edge).visits == 0; },
+              [&](const Edge& edge) {
+                return remembered(counted(edge).visits, counted(edge).sum_rewards);
+              });
         },
         variant_);
   }

@@ -52,6 +52,52 @@ TEST(PolicyRng, UniformDrawIsTheFirstNumberBelowTheZoneModuloN) {
   EXPECT_EQ(rng.uniform_below(1000), 6175U % 1000);
 }
 
+// The plain form of the draw, one number at a time from the generator's own stream.
+[[nodiscard]] std::uint32_t plain_uniform_below(PolicyRng& rng, std::uint32_t n) {
+  constexpr std::uint32_t all = std::numeric_limits<std::uint32_t>::max();
+  for (;;) {
+    const std::uint32_t value = rng.next_u32();
+    if (value < all - all % n) return value % n;
+  }
+}
+
+TEST(PolicyRng, UniformDrawIsThePlainRemainderForEveryCount) {
+  PolicyRng fast;
+  PolicyRng plain;
+  for (std::uint32_t n = 2; n < 600; ++n) {
+    for (int draw = 0; draw < 200; ++draw) {
+      ASSERT_EQ(fast.uniform_below(n), plain_uniform_below(plain, n)) << n;
+    }
+  }
+  // Counts whose zone rejects many numbers.
+  for (const std::uint32_t n : {0x80000001U, 0xC0000000U, 0xFFFFFFFFU}) {
+    for (int draw = 0; draw < 50; ++draw)
+      ASSERT_EQ(fast.uniform_below(n), plain_uniform_below(plain, n));
+  }
+  EXPECT_EQ(fast.next_u32(), plain.next_u32());
+}
+
+TEST(PolicyRng, ChoosingUnvisitedFirstMakesTheSameChoicesAndDrawsAsTheFullScan) {
+  // Keys from a few values, so that ties are common, and infinite for the unvisited elements.
+  PolicyRng shape;
+  PolicyRng full;
+  PolicyRng skipping;
+  const auto infinite = [](double key) { return key == std::numeric_limits<double>::infinity(); };
+  for (int round = 0; round < 5000; ++round) {
+    std::vector<double> keys(1 + shape.uniform_below(40));
+    for (double& key : keys) {
+      const std::uint32_t kind = shape.uniform_below(6);
+      key = kind == 0 ? std::numeric_limits<double>::infinity()
+                      : (kind == 1 ? std::nan("") : static_cast<double>(kind % 3));
+    }
+    const std::span<const double> span(keys);
+    const double* const by_key = full.select_by_key(span, identity);
+    const double* const unvisited_first = skipping.select_unvisited_first(span, infinite, identity);
+    ASSERT_EQ(by_key, unvisited_first) << "round " << round;
+    ASSERT_EQ(full.next_u32(), skipping.next_u32()) << "round " << round;
+  }
+}
+
 TEST(PolicyRng, SelectionWithoutTiesDrawsNoNumber) {
   PolicyRng rng;
   const std::array<double, 4> keys{1.0, 3.0, std::nan(""), 2.0};
