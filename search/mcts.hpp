@@ -84,10 +84,12 @@ concept MoveList = std::ranges::sized_range<Moves> && std::ranges::input_range<M
 // make_move changes the state in place: a playout copies the root state once and walks it down.
 // All three are called by the playing thread on its own copy, from any search thread.
 // current_player() is asked before each move a playout takes, and the edge's reward is later
-// given to that player. available_moves() is asked once for each new node, and its list, in its
-// order, becomes the node's edges: it must be the same list every time for equal states, and it
-// needs to stay valid only until the engine has built the node, which it does before the thread
-// lists moves again. An empty list makes a leaf that every visit values afresh.
+// given to that player. available_moves() is asked for the root when the tree is built and for
+// any other node when a playout first goes on below it (never for a node that no playout passes
+// through), and its list, in its order, becomes the node's edges: it must be the same list every
+// time for equal states, and it needs to stay valid only until the engine has built the edges,
+// which it does before the thread lists moves again. An empty list makes a leaf that every visit
+// values afresh.
 template <typename State, typename Move, typename Player>
 concept GameState = std::copy_constructible<State> &&
     requires(State& state, const State& view, const Move& move) {
@@ -99,10 +101,15 @@ concept GameState = std::copy_constructible<State> &&
 // evaluate_new_state is called once for each node the engine builds: for the root by the thread
 // that constructs the tree (with a null handle, since no playout exists yet), and for every other
 // node by the search thread whose playout is expanding it, before the node is published, so
-// several threads may evaluate the same new state at once and only one result is kept. It writes
-// one move evaluation per edge in place, through the MoveEvaluations view (so an empty move
-// evaluation costs neither a write nor an allocation), and returns the state evaluation that the
-// node keeps and the playout that built it backs up.
+// several threads may evaluate the same new state at once and only one result is kept. It
+// returns the state evaluation that the node keeps and the playout that built it backs up.
+//
+// evaluate_moves is called once for each list of edges the engine builds, when available_moves
+// is asked (see GameState): for the root by the constructing thread with a null handle, and for
+// every other node by the search thread that lists them, with a handle on that node, before the
+// list is published; two threads may list the same node at once and only one list is kept. It
+// writes one move evaluation per edge in place, through the MoveEvaluations view (so an empty
+// move evaluation costs neither a write nor an allocation).
 //
 // evaluate_existing_state is called by a search thread whose playout stops at a node that was
 // already built (a leaf without moves, a node below visits_before_expansion, or the end of the
@@ -119,8 +126,9 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
                                    const StateEvaluationOf<Spec>& evaln,
                                    const PlayerOf<Spec>& player) {
   {
-    evaluator.evaluate_new_state(state, moves, move_evaluations, maybe_handle)
+    evaluator.evaluate_new_state(state, maybe_handle)
     } -> std::convertible_to<StateEvaluationOf<Spec>>;
+  evaluator.evaluate_moves(state, moves, move_evaluations, maybe_handle);
   {
     evaluator.evaluate_existing_state(state, evaln, handle)
     } -> std::convertible_to<StateEvaluationOf<Spec>>;
@@ -134,8 +142,8 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
 // from different moments. Its thread data starts default-constructed on every search thread; if
 // it has seed_stream(index), each thread after the first is given seed_stream(its index), so
 // that random choices differ between threads while the first thread's stay reproducible.
-// validate_evaluations is called for each new node after evaluate_new_state, on the same
-// thread, before the node is published, and may fault to refuse them.
+// validate_evaluations is called for each new list of edges after evaluate_moves, on the same
+// thread, before the list is published, and may fault to refuse them.
 template <typename Spec>
 concept SearchTreePolicy = std::default_initializable<PolicyThreadDataOf<Spec>> &&
     std::default_initializable<MoveEvaluationOf<Spec>> &&

@@ -31,8 +31,9 @@ template <typename Spec>
 struct ThreadData {
   PolicyThreadDataOf<Spec> policy_data{};
   [[no_unique_address]] typename Spec::ExtraThreadData extra_data{};
-  // Where this thread places the nodes it creates; the engine's own.
-  NodeArena::Cursor arena;
+  // Where this thread places the nodes it creates and the edges it lists; the engine's own.
+  NodeArena::Cursor node_cursor;
+  NodeArena::Cursor edge_cursor;
 };
 
 // Gives a search thread after the first its own stream of the policy's random choices, when the
@@ -105,18 +106,23 @@ struct EmptyTable {
 // The handle is null only for the root.
 template <typename Spec>
 [[nodiscard]] SearchNode<Spec>* create_node(const typename Spec::Evaluator& eval,
-                                            const typename Spec::TreePolicy& policy,
                                             const StateOf<Spec>& state, NodeArena& arena,
                                             NodeArena::Cursor& cursor, SearchHandle<Spec>* handle) {
+  return SearchNode<Spec>::build(arena, cursor,
+                                 [&] { return eval.evaluate_new_state(state, handle); });
+}
+
+// The edges of the node whose state is `state`; the handle is null only for the root.
+template <typename Spec>
+[[nodiscard]] EdgeList<Spec>* list_edges(const typename Spec::Evaluator& eval,
+                                         const typename Spec::TreePolicy& policy,
+                                         const StateOf<Spec>& state, NodeArena& arena,
+                                         NodeArena::Cursor& cursor, SearchHandle<Spec>* handle) {
   const auto moves = state.available_moves();
-  return SearchNode<Spec>::build(
-      arena, cursor, moves,
-      [&](MoveEvaluations<Spec>& move_evaluations) -> StateEvaluationOf<Spec> {
-        StateEvaluationOf<Spec> evaln =
-            eval.evaluate_new_state(state, moves, move_evaluations, handle);
-        policy.validate_evaluations(std::as_const(move_evaluations));
-        return evaln;
-      });
+  return EdgeList<Spec>::build(arena, cursor, moves, [&](MoveEvaluations<Spec>& move_evaluations) {
+    eval.evaluate_moves(state, moves, move_evaluations, handle);
+    policy.validate_evaluations(std::as_const(move_evaluations));
+  });
 }
 
 template <SearchSpec Spec>
@@ -143,7 +149,10 @@ class SearchTree {
         root_node_(create_root()) {}
   SearchTree(const SearchTree&) = delete;
   SearchTree& operator=(const SearchTree&) = delete;
-  ~SearchTree() { Node::destroy_all(arena_); }
+  ~SearchTree() {
+    Node::Edges::destroy_all(edge_arena_);
+    Node::destroy_all(node_arena_);
+  }
 
   // False only when the node limit refused the playout, which then changed nothing.
   bool playout(Thread& tld) {
@@ -175,9 +184,11 @@ class SearchTree {
 
   // The nodes in the tree, the root included: each thread counts those it created in its own
   // arena block, and this adds the blocks up.
-  [[nodiscard]] std::size_t num_nodes() const { return arena_.node_count(); }
+  [[nodiscard]] std::size_t num_nodes() const { return node_arena_.node_count(); }
   // The bytes the tree has taken for its nodes and edges, used or not yet.
-  [[nodiscard]] std::size_t arena_bytes() const { return arena_.block_bytes(); }
+  [[nodiscard]] std::size_t arena_bytes() const {
+    return node_arena_.block_bytes() + edge_arena_.block_bytes();
+  }
   [[nodiscard]] std::uint64_t expansion_contention_events() const {
     return expansion_contention_events_.load(std::memory_order_relaxed);
   }
@@ -214,10 +225,19 @@ class SearchTree {
     bool created;
   };
 
+  // The root's edges are listed at once: a search of no playouts still ranks every move.
   Node* create_root() {
-    NodeArena::Cursor cursor;
-    Node* const root = create_node<Spec>(eval_, tree_policy_, root_state_, arena_, cursor, nullptr);
-    arena_.count_node(cursor);
+    NodeArena::Cursor node_cursor;
+    NodeArena::Cursor edge_cursor;
+    Node* const root = create_node<Spec>(eval_, root_state_, node_arena_, node_cursor, nullptr);
+    try {
+      static_cast<void>(root->publish_edges_if_null(
+          list_edges<Spec>(eval_, tree_policy_, root_state_, edge_arena_, edge_cursor, nullptr)));
+    } catch (...) {
+      Node::discard(node_arena_, node_cursor, root);
+      throw;
+    }
+    node_arena_.count_node(node_cursor);
     return root;
   }
 
@@ -250,17 +270,29 @@ class SearchTree {
     walk.did_we_create = descent.created;
     // Read again rather than taken from our own increment: a node that another playout has
     // visited in the meantime is already worth expanding.
-    return descent.node->stats().visits() > visits_before_expansion &&
-           !descent.node->moves().empty();
+    if (descent.node->stats().visits() <= visits_before_expansion) return false;
+    return !edges_of(*descent.node, walk.state, tld).empty();
   }
 
-  // Asks for the child's statistics and the start of its edges while the move is made: in a large
-  // tree both are far from anything this thread touched lately, and the next step needs them.
-  static void prefetch(const Node& node) {
-    const auto* const first = reinterpret_cast<const char*>(&node);
-    const auto* const last =
-        first + std::min<std::size_t>(Node::allocation_size(node.moves().size()), 16 * 64);
-    for (const char* line = first; line < last; line += 64) __builtin_prefetch(line, 1);
+  // Asks for the child while the move is made: in a large tree it is far from anything this
+  // thread touched lately, and the next step needs its counts and its edges. Its edges cannot be
+  // asked for as well: where they lie is written in the child itself, and reading that here
+  // would wait for the very line being fetched.
+  static void prefetch(const Node& node) { __builtin_prefetch(&node, 1); }
+
+  // The node's edges, listed by the first playout that goes on below it. Two playouts that list
+  // them at once both build a list; the one that loses gives its list back and takes the other.
+  [[nodiscard]] std::span<Edge> edges_of(Node& node, const State& state, Thread& tld) {
+    if (typename Node::Edges* const list = node.edge_list()) return list->edges();
+    SearchHandle<Spec> handle(node, tld, spec_);
+    auto* const listed =
+        list_edges<Spec>(eval_, tree_policy_, state, edge_arena_, tld.edge_cursor, &handle);
+    auto* const installed = node.publish_edges_if_null(listed);
+    if (installed != listed) {
+      expansion_contention_events_.fetch_add(1, std::memory_order_relaxed);
+      Node::Edges::discard(edge_arena_, tld.edge_cursor, listed);
+    }
+    return installed->edges();
   }
 
   [[nodiscard]] Edge& choose_child(Node& node, Thread& tld) const {
@@ -294,15 +326,15 @@ class SearchTree {
     }
     SearchHandle<Spec> handle(*walk.node, tld, spec_);
     Node* const created =
-        create_node<Spec>(eval_, tree_policy_, walk.state, arena_, tld.arena, &handle);
+        create_node<Spec>(eval_, walk.state, node_arena_, tld.node_cursor, &handle);
     Node* const installed = choice.publish_child_if_null(created);
     if (installed != created) {
       // Lost the race: our node goes back to the arena and we carry on through the winner's.
       expansion_contention_events_.fetch_add(1, std::memory_order_relaxed);
-      Node::discard(arena_, tld.arena, created);
+      Node::discard(node_arena_, tld.node_cursor, created);
       return arrive(walk, installed, false);
     }
-    arena_.count_node(tld.arena);
+    node_arena_.count_node(tld.node_cursor);
     if (limited_) nodes_and_playouts_in_progress_.fetch_add(1, std::memory_order_relaxed);
     if (table_.template insert<Spec>(walk.state, *created) != nullptr) {
       delayed_transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
@@ -341,7 +373,8 @@ class SearchTree {
   const State root_state_;
   // Whether node_limit() is finite; only then does a playout touch the shared counter below.
   const bool limited_;
-  NodeArena arena_;
+  NodeArena node_arena_;
+  NodeArena edge_arena_;
   Node* const root_node_;  // the root's own statistics are never touched
   // Under a node limit only: nodes in the tree plus playouts in progress, +1/-1 by each
   // playout's sentinel and +1 per node published (relaxed; only compared with the limit).
@@ -350,7 +383,8 @@ class SearchTree {
   std::atomic<std::uint64_t> transposition_table_hits_{0};
   // Each +1 by a playout whose table insert answered with an existing node (relaxed; only grows).
   std::atomic<std::uint64_t> delayed_transposition_table_hits_{0};
-  // Each +1 by a playout that lost the race to publish a child (relaxed; only grows).
+  // Each +1 by a playout that lost the race to publish a child or a node's edges (relaxed; only
+  // grows).
   std::atomic<std::uint64_t> expansion_contention_events_{0};
 };
 

@@ -22,14 +22,17 @@ struct MyEvaluator {
     return random_rollout<N, Heuristics>(position.state);
   }
 
-  // The move evaluations are empty: nothing is written for them.
-  template <typename Spec, typename Moves>
+  template <typename Spec>
   [[nodiscard]] GameResult evaluate_new_state(const SearchState<N>& position,
-                                              const Moves& /*moves*/,
-                                              search::MoveEvaluations<Spec>& /*evaluations*/,
                                               search::SearchHandle<Spec>* /*handle*/) const {
     return evaluate(position);
   }
+
+  // The move evaluations are empty: nothing is written for them.
+  template <typename Spec, typename Moves>
+  void evaluate_moves(const SearchState<N>& /*position*/, const Moves& /*moves*/,
+                      search::MoveEvaluations<Spec>& /*evaluations*/,
+                      search::SearchHandle<Spec>* /*handle*/) const {}
 
   // Every further visit of a node plays a new random game.
   template <typename Spec>

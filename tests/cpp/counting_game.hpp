@@ -51,8 +51,11 @@ struct EvaluationLog {
   std::atomic<int> in_flight{0};
   std::atomic<std::uint32_t> deepest_existing{0};
   std::uint32_t fault_at_depth = endless;
+  std::atomic<int> edge_lists{0};
   // Runs inside every evaluation of a new non-root node, before it is valued.
   std::function<void()> on_new_node;
+  // Runs inside every listing of a non-root node's edges, before they are published.
+  std::function<void()> on_new_edges;
   std::mutex threads_mutex;
   std::vector<std::thread::id> threads;
 };
@@ -73,16 +76,21 @@ struct CountingEvaluator {
   using StateEvaluation = std::int64_t;
   EvaluationLog* log;
 
-  template <typename Moves, typename Evaluations, typename Handle>
-  [[nodiscard]] std::int64_t evaluate_new_state(const CountingState& state, const Moves& /*moves*/,
-                                                Evaluations& /*evaluations*/,
-                                                Handle* handle) const {
+  template <typename Handle>
+  [[nodiscard]] std::int64_t evaluate_new_state(const CountingState& state, Handle* handle) const {
     const InFlight in_flight(*log);
     ++log->new_states;
     record_thread();
     if (state.moves_made == log->fault_at_depth) fault("evaluator refused the state");
     if (handle != nullptr && log->on_new_node) log->on_new_node();
     return state.total;
+  }
+
+  template <typename Moves, typename Evaluations, typename Handle>
+  void evaluate_moves(const CountingState& /*state*/, const Moves& /*moves*/,
+                      Evaluations& /*evaluations*/, Handle* handle) const {
+    ++log->edge_lists;
+    if (handle != nullptr && log->on_new_edges) log->on_new_edges();
   }
 
   template <typename Handle>

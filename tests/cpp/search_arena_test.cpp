@@ -103,11 +103,33 @@ TEST_F(SearchArena, NodeThatLostItsRaceIsDestroyedAndItsPlaceReused) {
   auto manager = make(tracked_game(1, 3));
   manager->playout_n_parallel(2, 2);
   ASSERT_EQ(manager->tree().expansion_contention_events(), 1U);
-  // The root's edge, the winner's and the one below it that the loser went on to build; the
-  // loser's own node, with its edge, is gone.
+  // The root, the winner's node and the one below it that the loser went on to build; the
+  // loser's own node is gone. Edges: the root's, and the winner's node's, listed when the loser
+  // went on below it.
   EXPECT_EQ(manager->tree().num_nodes(), 3U);
-  EXPECT_EQ(TrackedMove::alive, 3);
+  EXPECT_EQ(TrackedMove::alive, 2);
   log.on_new_node = nullptr;
+  EXPECT_EQ(manager->playout_n_parallel(100, 2), 100U);
+  EXPECT_EQ(TrackedMove::alive, edges_in(manager->tree().root_node().node()));
+}
+
+TEST_F(SearchArena, EdgesListedTwiceAtOnceAreKeptOnceAndTheOtherListGoesBack) {
+  auto manager = make(tracked_game(1, 4));
+  manager->playout_n_parallel(1, 1);  // the root's one child, reached once
+  ASSERT_EQ(TrackedMove::alive, 1);
+  // Both playouts go on below that child, and both must be inside the listing of its edges
+  // before either publishes them.
+  std::barrier both(2);
+  std::atomic<int> waits{0};
+  log.on_new_edges = [&both, &waits] {
+    if (waits++ < 2) both.arrive_and_wait();
+  };
+  manager->playout_n_parallel(2, 2);
+  log.on_new_edges = nullptr;
+  EXPECT_GE(manager->tree().expansion_contention_events(), 1U);
+  const TrackedNode& child = *manager->tree().root_node().moves()[0].child();
+  EXPECT_EQ(child.moves().size(), 1U);
+  EXPECT_EQ(TrackedMove::alive, edges_in(manager->tree().root_node().node()));
   EXPECT_EQ(manager->playout_n_parallel(100, 2), 100U);
   EXPECT_EQ(TrackedMove::alive, edges_in(manager->tree().root_node().node()));
 }
@@ -139,15 +161,41 @@ TEST(SearchArenaCursor, NodesWiderThanABlockGetABlockOfTheirOwn) {
   }
 }
 
+// Every node, and the edges of every node a playout went on below.
+[[nodiscard]] std::size_t bytes_needed(const Node& node) {
+  std::size_t bytes = sizeof(Node);
+  if (node.edge_list() != nullptr) bytes += Node::Edges::allocation_size(node.moves().size());
+  for (const Edge& edge : node.moves()) {
+    if (const Node* const child = edge.child()) bytes += bytes_needed(*child);
+  }
+  return bytes;
+}
+
 TEST(SearchArenaCursor, TreeTakesLittleMoreThanItsNodesNeed) {
   EvaluationLog log;
   Manager manager(game(3), CountingSpec{}, CountingEvaluator{&log}, base_policy(),
                   search::EmptyTable{});
   manager.playout_n_parallel(50'000, 2);
-  const std::size_t needed = manager.tree().num_nodes() * Node::allocation_size(3);
+  const std::size_t needed = bytes_needed(manager.tree().root_node().node());
   EXPECT_GE(manager.tree().arena_bytes(), needed);
-  // What each thread's last block leaves unused, and a block header each, at most.
-  EXPECT_LE(manager.tree().arena_bytes(), needed + 2 * (std::size_t{2} << 20) + 64 * 1024);
+  // What each thread's last block of nodes and of edges leaves unused, and a block header each,
+  // at most.
+  EXPECT_LE(manager.tree().arena_bytes(), needed + 4 * (std::size_t{2} << 20) + 64 * 1024);
+}
+
+TEST(SearchArenaCursor, OnlyNodesThatAPlayoutWentOnBelowListTheirEdges) {
+  EvaluationLog log;
+  Tree tree(game(4), CountingSpec{}, base_policy(), CountingEvaluator{&log}, search::EmptyTable{});
+  search::ThreadData<CountingSpec> tld;
+  // The root's four children are each reached once; the fifth playout goes on below one of them.
+  for (int i = 0; i < 4; ++i) tree.playout(tld);
+  EXPECT_EQ(log.edge_lists, 1);
+  for (const Edge& edge : tree.root_node().moves()) EXPECT_TRUE(edge.child()->moves().empty());
+  tree.playout(tld);
+  EXPECT_EQ(log.edge_lists, 2);
+  std::size_t listed = 0;
+  for (const Edge& edge : tree.root_node().moves()) listed += edge.child()->moves().size();
+  EXPECT_EQ(listed, 4U);
 }
 
 }  // namespace

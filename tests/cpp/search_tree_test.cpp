@@ -166,10 +166,68 @@ TEST_F(SearchTreeTest, NodeLimitRefusesPlayoutsOnceTheTreeHoldsThatManyAndAFault
   EXPECT_EQ(tree.num_nodes(), 3U);
 }
 
-// A fingerprint of every edge's statistics, in tree order.
+// Rewards beyond what an edge's own copy can hold, from the first playout on.
+struct HugeRewardEvaluator : CountingEvaluator {
+  [[nodiscard]] std::int64_t interpret_evaluation_for_player(const std::int64_t& evaln,
+                                                             const int& player) const {
+    return CountingEvaluator::interpret_evaluation_for_player(evaln, player) << 32;
+  }
+};
+
+struct HugeRewardSpec : CountingSpec {
+  using Evaluator = HugeRewardEvaluator;
+};
+
+struct HugeLossSpec : CountingSpec {
+  [[nodiscard]] std::int64_t virtual_loss() const { return std::int64_t{1} << 40; }
+};
+
+// Every edge below `node` with a child reads exactly its child's counts; returns how many of
+// them were marked large.
+template <typename Node>
+std::size_t check_edges_read_their_children(const Node& node) {
+  std::size_t large = 0;
+  for (const auto& edge : node.moves()) {
+    const auto* const child = edge.child();
+    if (child == nullptr) continue;
+    EXPECT_EQ(edge.visits(), child->stats().visits());
+    EXPECT_EQ(edge.sum_rewards(), child->stats().sum_evaluations());
+    large += edge.stats().large() ? 1 : 0;
+    large += check_edges_read_their_children(*child);
+  }
+  return large;
+}
+
+TEST_F(SearchTreeTest, EdgesWhoseCountsOutgrowTheirCopyReadTheirChildrenExactly) {
+  search::MCTSManager<HugeRewardSpec> huge(game(3, 6), HugeRewardSpec{},
+                                           HugeRewardEvaluator{{&log}}, base_policy(), {});
+  huge.playout_n_parallel(3000, 2);
+  EXPECT_EQ(check_edges_read_their_children(huge.tree().root_node().node()),
+            huge.tree().num_nodes() - 1);
+  std::uint64_t visits = 0;
+  for (const auto& edge : huge.tree().root_node().moves()) visits += edge.visits();
+  EXPECT_EQ(visits, 3000U);
+  // A virtual loss too large for the copy marks every edge a playout takes.
+  search::MCTSManager<HugeLossSpec> lossy(game(3, 6), HugeLossSpec{}, CountingEvaluator{&log},
+                                          base_policy(), {});
+  lossy.playout_n_parallel(3000, 2);
+  EXPECT_EQ(check_edges_read_their_children(lossy.tree().root_node().node()),
+            lossy.tree().num_nodes() - 1);
+  // Ordinary rewards keep every copy small.
+  Manager plain(game(3, 6), CountingSpec{}, CountingEvaluator{&log}, base_policy(), {});
+  plain.playout_n_parallel(3000, 1);
+  EXPECT_EQ(check_edges_read_their_children(plain.tree().root_node().node()), 0U);
+}
+
+// A fingerprint of every visited edge's place and statistics, in tree order. Unvisited edges
+// count for nothing: whether a leaf has listed its edges is the tree's own affair.
 [[nodiscard]] std::uint64_t tree_fingerprint(const Node& node,
                                              std::uint64_t hash = 1469598103934665603ULL) {
+  std::uint64_t place = 0;
   for (const Edge& edge : node.moves()) {
+    ++place;
+    if (edge.visits() == 0) continue;
+    hash = (hash ^ place) * 1099511628211ULL;
     hash = (hash ^ edge.visits()) * 1099511628211ULL;
     hash = (hash ^ static_cast<std::uint64_t>(edge.sum_rewards())) * 1099511628211ULL;
     if (const Node* const child = edge.child()) hash = tree_fingerprint(*child, hash);
@@ -178,8 +236,9 @@ TEST_F(SearchTreeTest, NodeLimitRefusesPlayoutsOnceTheTreeHoldsThatManyAndAFault
 }
 
 TEST(SearchOneThread, SearchesGrowExactlyTheTreesTheyAlwaysHave) {
-  // Recorded from the engine before its nodes moved to arenas and its policy kept its counters:
-  // one thread must keep making the same choices, tie-breaks included.
+  // Recorded from an engine whose trees were checked, edge for edge, against those of the engine
+  // before its nodes moved to arenas: one thread must keep making the same choices, tie-breaks
+  // included. The wide nodes draw tie-breaks among more than 256 unvisited edges.
   struct Case {
     CountingState state;
     MyPolicy policy;
@@ -188,12 +247,14 @@ TEST(SearchOneThread, SearchesGrowExactlyTheTreesTheyAlwaysHave) {
     std::size_t nodes;
   };
   const Case cases[] = {
-      {game(3, 6), MyPolicy(UCTBase{12.0}), 5000, 0x9935da01ec44b56fULL, 779},
-      {game(5, 8), MyPolicy(UCTBase{12.0}), 20000, 0x6935cbafc536b8a8ULL, 6221},
-      {game(4, 7), MyPolicy(search::UCTVariation3{12.0, 0.001}), 20000, 0xcb8b617ee4823c15ULL,
+      {game(3, 6), MyPolicy(UCTBase{12.0}), 5000, 0x3749fef622b27fcfULL, 779},
+      {game(5, 8), MyPolicy(UCTBase{12.0}), 20000, 0xa8b909023a03847fULL, 6221},
+      {game(4, 7), MyPolicy(search::UCTVariation3{12.0, 0.001}), 20000, 0x9de88e950f9b86e7ULL,
        1319},
-      {game(4, 7), MyPolicy(search::UCTVariation4{12.0}), 20000, 0xad63194666e5a6dcULL, 1439},
-      {game(2), MyPolicy(UCTBase{3.0}), 3000, 0x59de2c859de5aeb7ULL, 3001},
+      {game(4, 7), MyPolicy(search::UCTVariation4{12.0}), 20000, 0x0853d96333f07b2aULL, 1439},
+      {game(2), MyPolicy(UCTBase{3.0}), 3000, 0xe9d47035a4789498ULL, 3001},
+      {game(40, 6), MyPolicy(UCTBase{12.0}), 30000, 0x590998f5225616f5ULL, 30001},
+      {game(300, 3), MyPolicy(UCTBase{12.0}), 30000, 0x305d046758784ae5ULL, 21563},
   };
   for (const Case& c : cases) {
     EvaluationLog log;

@@ -72,7 +72,7 @@ TEST(Stress, MillionPlayoutTreeAddsUpAndIsFreedAfterwards) {
       EXPECT_EQ(edge.sum_rewards(), edge.child()->stats().sum_evaluations());
     }
     EXPECT_EQ(visits, 1'000'000U);
-    EXPECT_GT(resident_bytes(), resident_before + (256U << 20)) << "the tree should be large";
+    EXPECT_GT(resident_bytes(), resident_before + (64U << 20)) << "the tree should be large";
   }
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // The sanitizers keep their own heaps, which neither figure describes.
