@@ -64,6 +64,17 @@ class PolicyRng {
   // Uniform in [0, n) for n of at least 2, by rejecting the incomplete top zone and taking the
   // remainder. Unlike the multiply-and-shift draw of the other generators, the tie-break numbers
   // are fixed by this modulo form.
+  // Whether uniform_below(n) would be 0, with the same numbers drawn; a tie-break asks only that.
+  [[nodiscard]] bool one_in(std::uint32_t n) {
+    if (n >= kTabled) return uniform_below(n) == 0;
+    // n divides value exactly when value times the inverse, wrapped, is below the inverse.
+    const Divisor& divisor = kDivisors[n];
+    for (;;) {
+      const std::uint32_t value = next_u32();
+      if (value < divisor.zone) return divisor.inverse * value < divisor.inverse;
+    }
+  }
+
   [[nodiscard]] std::uint32_t uniform_below(std::uint32_t n) {
     if (n < kTabled) return uniform_below_tabled(n);
     const std::uint32_t zone = kAll - kAll % n;
@@ -94,7 +105,7 @@ class PolicyRng {
         ties = 1;
       } else if (k == best) {
         ++ties;
-        if (ties == 1 || uniform_below(ties) == 0) choice = &*element;
+        if (ties == 1 || one_in(ties)) choice = &*element;
       }
     }
     if (element == elements.end()) return choice;
@@ -103,7 +114,7 @@ class PolicyRng {
     for (++element; element != elements.end(); ++element) {
       if (!unvisited(*element)) continue;
       ++ties;
-      if (uniform_below(ties) == 0) choice = &*element;
+      if (one_in(ties)) choice = &*element;
     }
     return choice;
   }
@@ -121,7 +132,7 @@ class PolicyRng {
         ties = 1;
       } else if (k == best) {
         ++ties;
-        if (ties == 1 || uniform_below(ties) == 0) choice = &element;
+        if (ties == 1 || one_in(ties)) choice = &element;
       }
     }
     return choice;

@@ -77,6 +77,17 @@ TEST(PolicyRng, UniformDrawIsThePlainRemainderForEveryCount) {
   EXPECT_EQ(fast.next_u32(), plain.next_u32());
 }
 
+TEST(PolicyRng, OneInNIsADrawOfZeroWithTheSameNumbersDrawn) {
+  PolicyRng asked;
+  PolicyRng drawn;
+  for (std::uint32_t n = 1; n < 600; ++n) {
+    for (int draw = 0; draw < 200; ++draw) {
+      ASSERT_EQ(asked.one_in(n), drawn.uniform_below(n) == 0) << n;
+    }
+  }
+  EXPECT_EQ(asked.next_u32(), drawn.next_u32());
+}
+
 TEST(PolicyRng, ChoosingUnvisitedFirstMakesTheSameChoicesAndDrawsAsTheFullScan) {
   // Keys from a few values, so that ties are common, and infinite for the unvisited elements.
   PolicyRng shape;
