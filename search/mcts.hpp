@@ -11,9 +11,10 @@
 // What search threads share, per playout, on 16 to 64 cores: the budget counter, claimed a batch
 // of up to 16 playouts at a time; the stop flag, only read; and the statistics of the edges and
 // nodes on the playout's path, a relaxed add or store on each on the way down and on the way up.
-// Nothing else is written to shared memory: each thread counts the nodes it creates in an arena
-// block of its own, and places them there without a lock; the count is added up only when asked
-// for. Each thread after the first breaks the policy's ties from a stream of its own, so threads
+// Nothing else is written to shared memory but, once in a node's life each, the pointer that
+// publishes it and the one that publishes its edges: each thread counts the nodes it creates in
+// an arena block of its own, and places nodes and edge lists in blocks of its own without a
+// lock; the count is added up only when asked for. Each thread after the first breaks the policy's ties from a stream of its own, so threads
 // do not all take the same path to the same leaf. Why that stays cheap at 64 threads: a playout
 // spends most of its time in its evaluation, which touches nothing shared, and its shared writes
 // spread over the lines of the edges and nodes it passes. Only the first levels are met by every

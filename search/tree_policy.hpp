@@ -67,11 +67,12 @@ class PolicyRng {
   // Whether uniform_below(n) would be 0, with the same numbers drawn; a tie-break asks only that.
   [[nodiscard]] bool one_in(std::uint32_t n) {
     if (n >= kTabled) return uniform_below(n) == 0;
-    // n divides value exactly when value times the inverse, wrapped, is below the inverse.
+    // n divides value exactly when value times the inverse, wrapped, is at most the inverse less
+    // one; for n = 1 the inverse wraps to 0 and every value passes.
     const Divisor& divisor = kDivisors[n];
     for (;;) {
       const std::uint32_t value = next_u32();
-      if (value < divisor.zone) return divisor.inverse * value < divisor.inverse;
+      if (value < divisor.zone) return divisor.inverse * value <= divisor.inverse - 1;
     }
   }
 
