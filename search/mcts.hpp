@@ -14,14 +14,15 @@
 // Nothing else is written to shared memory but, once in a node's life each, the pointer that
 // publishes it and the one that publishes its edges: each thread counts the nodes it creates in
 // an arena block of its own, and places nodes and edge lists in blocks of its own without a
-// lock; the count is added up only when asked for. Each thread after the first breaks the policy's ties from a stream of its own, so threads
-// do not all take the same path to the same leaf. Why that stays cheap at 64 threads: a playout
-// spends most of its time in its evaluation, which touches nothing shared, and its shared writes
-// spread over the lines of the edges and nodes it passes. Only the first levels are met by every
-// thread; there 64 threads at some 300,000 playouts a second each bring about 20 million
-// playouts a second, divided among the root's moves. A move that takes most of them sees its
-// line move between cores millions of times a second, which is where a shared tree's scaling
-// ends; a non-zero virtual loss, or a tree per thread, is the remedy then.
+// lock; the count is added up only when asked for. Each thread after the first breaks the policy's
+// ties from a stream of its own, so threads do not all take the same path to the same leaf. Why
+// that stays cheap at 64 threads: a playout spends most of its time in its evaluation, which
+// touches nothing shared, and its shared writes spread over the lines of the edges and nodes it
+// passes. Only the first levels are met by every thread; there 64 threads at some 300,000 playouts
+// a second each bring about 20 million playouts a second, divided among the root's moves. A move
+// that takes most of them sees its line move between cores millions of times a second, which is
+// where a shared tree's scaling ends; a non-zero virtual loss, or a tree per thread, is the remedy
+// then.
 #pragma once
 
 #include <concepts>

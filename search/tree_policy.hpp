@@ -52,7 +52,7 @@ class PolicyRng {
     if ((x_ | y_ | z_ | w_) == 0) w_ = 1;
   }
 
-  [[nodiscard]] std::uint32_t next_u32() {
+  [[nodiscard, gnu::always_inline]] std::uint32_t next_u32() {
     const std::uint32_t t = x_ ^ (x_ << 11);
     x_ = y_;
     y_ = z_;
@@ -61,11 +61,9 @@ class PolicyRng {
     return w_;
   }
 
-  // Uniform in [0, n) for n of at least 2, by rejecting the incomplete top zone and taking the
-  // remainder. Unlike the multiply-and-shift draw of the other generators, the tie-break numbers
-  // are fixed by this modulo form.
   // Whether uniform_below(n) would be 0, with the same numbers drawn; a tie-break asks only that.
-  [[nodiscard]] bool one_in(std::uint32_t n) {
+  // Inlined, so that a run of tie-breaks keeps the generator in registers.
+  [[nodiscard, gnu::always_inline]] bool one_in(std::uint32_t n) {
     if (n >= kTabled) return uniform_below(n) == 0;
     // n divides value exactly when value times the inverse, wrapped, is at most the inverse less
     // one; for n = 1 the inverse wraps to 0 and every value passes.
@@ -76,6 +74,9 @@ class PolicyRng {
     }
   }
 
+  // Uniform in [0, n) for n of at least 2, by rejecting the incomplete top zone and taking the
+  // remainder. Unlike the multiply-and-shift draw of the other generators, the tie-break numbers
+  // are fixed by this modulo form.
   [[nodiscard]] std::uint32_t uniform_below(std::uint32_t n) {
     if (n < kTabled) return uniform_below_tabled(n);
     const std::uint32_t zone = kAll - kAll % n;
@@ -85,9 +86,6 @@ class PolicyRng {
     }
   }
 
-  // The element with the greatest key; a tie keeps each of the tied elements with equal
-  // probability, and only a second or later tie draws a number. Null for no elements; a key that
-  // is not a number is never chosen.
   // As select_by_key, for keys that are infinite exactly for the elements `unvisited` holds for.
   // Once an infinite key has been met, only the infinite keys after it can tie with it, so no
   // other key is computed after it; the choice and every number drawn stay as select_by_key's.
@@ -112,14 +110,21 @@ class PolicyRng {
     if (element == elements.end()) return choice;
     choice = &*element;
     ties = 1;
+    // A wide node draws once for nearly every edge here: a local copy of the generator stays in
+    // registers for the whole run.
+    PolicyRng rng = *this;
     for (++element; element != elements.end(); ++element) {
       if (!unvisited(*element)) continue;
       ++ties;
-      if (one_in(ties)) choice = &*element;
+      if (rng.one_in(ties)) choice = &*element;
     }
+    *this = rng;
     return choice;
   }
 
+  // The element with the greatest key; a tie keeps each of the tied elements with equal
+  // probability, and only a second or later tie draws a number. Null for no elements; a key that
+  // is not a number is never chosen.
   template <typename T, typename Key>
   [[nodiscard]] T* select_by_key(std::span<T> elements, Key&& key) {
     double best = -std::numeric_limits<double>::infinity();
