@@ -227,6 +227,23 @@ struct Variation4Key : MeanPlusBonus<Variation4Key> {
   }
 };
 
+// std::log of a whole number of visits: from a table below 4096, filled once with std::log
+// itself, so the same numbers as computing them; a node below that many visits asks for its
+// logarithm at every selection.
+[[nodiscard]] inline double log_of_count(double count) {
+  constexpr std::size_t kTabled = 4096;
+  static const std::array<double, kTabled> logs = [] {
+    std::array<double, kTabled> table{};
+    for (std::size_t n = 1; n < kTabled; ++n) table[n] = std::log(static_cast<double>(n));
+    return table;
+  }();
+  if (count >= 1.0 && count < static_cast<double>(kTabled)) {
+    const auto index = static_cast<std::size_t>(count);
+    if (static_cast<double>(index) == count) return logs[index];
+  }
+  return std::log(count);
+}
+
 // The bonuses of one selection for the visit counts below kRemembered, each computed the first
 // time it is asked for; the most frequent counts in a wide node are the small ones.
 template <typename Key>
@@ -257,7 +274,7 @@ class RememberedBonus {
 struct UCTBase {
   double exploration_constant;
   [[nodiscard]] uct::BaseKey key_for(double total_visits) const {
-    return {{}, exploration_constant, 2.0 * std::log(total_visits)};
+    return {{}, exploration_constant, 2.0 * uct::log_of_count(total_visits)};
   }
 };
 
@@ -273,7 +290,7 @@ struct UCTVariation3 {
 struct UCTVariation4 {
   double max_score;
   [[nodiscard]] uct::Variation4Key key_for(double total_visits) const {
-    const double log_total = std::log(total_visits);
+    const double log_total = uct::log_of_count(total_visits);
     return {{}, max_score, log_total + 3.0 * std::log(1.0 + log_total)};
   }
 };

@@ -109,6 +109,16 @@ TEST(PolicyRng, ChoosingUnvisitedFirstMakesTheSameChoicesAndDrawsAsTheFullScan) 
   }
 }
 
+TEST(UctKeys, TabledLogarithmsAreTheLibrarysOwn) {
+  for (int n = 1; n < 5000; ++n) {
+    const double count = static_cast<double>(n);
+    ASSERT_EQ(uct::log_of_count(count), std::log(count)) << n;
+  }
+  for (const double count : {0.5, 2.5, 4095.5, 1e9, 0.0}) {
+    EXPECT_EQ(uct::log_of_count(count), std::log(count)) << count;
+  }
+}
+
 TEST(PolicyRng, SelectionWithoutTiesDrawsNoNumber) {
   PolicyRng rng;
   const std::array<double, 4> keys{1.0, 3.0, std::nan(""), 2.0};
