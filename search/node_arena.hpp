@@ -4,7 +4,7 @@
 // A playout used to make one heap allocation for its new node; with many threads those calls met
 // in the allocator, and each was a fresh block whose pages the kernel had to clear. A block here
 // holds many nodes, belongs to the one thread whose cursor took it, and so is written without a
-// lock; only taking a block locks, which happens a few dozen times in a million playouts.
+// lock; only taking a block locks, which happens about a hundred times in a million playouts.
 //
 // Concurrency: allocate, give_back and count_node touch only the calling thread's cursor and its
 // block. node_count may be called at any time from any thread. for_each_block and destruction
@@ -103,9 +103,9 @@ class NodeArena {
  private:
   static constexpr std::size_t kBlockAlignment = 64;
   // Small first blocks keep a tree of a few playouts small; doubling keeps large trees to a few
-  // dozen blocks, and the cap bounds what a thread leaves unused at the end.
+  // hundred blocks, and the cap bounds what a thread leaves unused at the end.
   static constexpr std::size_t kFirstBlockBytes = std::size_t{16} << 10;
-  static constexpr std::size_t kMaxBlockBytes = std::size_t{2} << 20;
+  static constexpr std::size_t kMaxBlockBytes = std::size_t{1} << 20;
 
   // The header sits on a cache line of its own: its node count is read by other threads.
   struct alignas(kBlockAlignment) Block {

@@ -2,8 +2,8 @@
 // the leaf with the evaluator and add the reward to every node on the way back.
 //
 // Concurrency: playout() may be called from any number of threads at once, each with its own
-// ThreadData; it takes no lock but, a few dozen times in a million playouts, the arena's when a
-// thread takes a new block. A playout writes nothing shared but the statistics on its path (and,
+// ThreadData; it takes no lock but, about a hundred times in a million playouts, an arena's when
+// a thread takes a new block. A playout writes nothing shared but the statistics on its path (and,
 // under a finite node limit only, one shared counter). The readers (root_node(), the counters)
 // may run at any time but see a settled tree only once no playout is running. settle_root_edges()
 // and destruction must not overlap any playout.

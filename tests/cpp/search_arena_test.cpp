@@ -180,7 +180,7 @@ TEST(SearchArenaCursor, TreeTakesLittleMoreThanItsNodesNeed) {
   EXPECT_GE(manager.tree().arena_bytes(), needed);
   // What each thread's last block of nodes and of edges leaves unused, and a block header each,
   // at most.
-  EXPECT_LE(manager.tree().arena_bytes(), needed + 4 * (std::size_t{2} << 20) + 64 * 1024);
+  EXPECT_LE(manager.tree().arena_bytes(), needed + 4 * (std::size_t{1} << 20) + 64 * 1024);
 }
 
 TEST(SearchArenaCursor, OnlyNodesThatAPlayoutWentOnBelowListTheirEdges) {
