@@ -59,7 +59,7 @@ std::size_t resident_bytes() {
 }
 
 TEST(Stress, MillionPlayoutTreeAddsUpAndIsFreedAfterwards) {
-  const std::size_t resident_before = resident_bytes();
+  [[maybe_unused]] const std::size_t resident_before = resident_bytes();
   [[maybe_unused]] const std::size_t in_use_before = mallinfo2().uordblks;
   [[maybe_unused]] std::size_t resident_with_tree = 0;
   {
