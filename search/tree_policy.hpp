@@ -78,7 +78,6 @@ class PolicyRng {
   // remainder. Unlike the multiply-and-shift draw of the other generators, the tie-break numbers
   // are fixed by this modulo form.
   [[nodiscard]] std::uint32_t uniform_below(std::uint32_t n) {
-    if (n < kTabled) return uniform_below_tabled(n);
     const std::uint32_t zone = kAll - kAll % n;
     for (;;) {
       const std::uint32_t value = next_u32();
@@ -146,8 +145,8 @@ class PolicyRng {
 
  private:
   static constexpr std::uint32_t kAll = std::numeric_limits<std::uint32_t>::max();
-  // Below this many ties, the zone and the remainder come from tables instead of two divisions:
-  // the remainder by Lemire's direct computation, which is exact for every 32-bit value.
+  // Below this many ties, a tie-break takes the zone and the divisibility test from a table
+  // instead of two divisions.
   static constexpr std::uint32_t kTabled = 256;
   struct Divisor {
     std::uint32_t zone;
@@ -160,20 +159,6 @@ class PolicyRng {
     }
     return divisors;
   }();
-
-  [[nodiscard]] std::uint32_t uniform_below_tabled(std::uint32_t n) {
-    const Divisor& divisor = kDivisors[n];
-    for (;;) {
-      const std::uint32_t value = next_u32();
-      if (value < divisor.zone) {
-        // The top 64 bits of fraction * n, from its two 32-bit halves: n is below 2^8.
-        const std::uint64_t fraction = divisor.inverse * value;
-        const std::uint64_t high = (fraction >> 32) * n;
-        const std::uint64_t low = (fraction & 0xffffffffU) * n;
-        return static_cast<std::uint32_t>((high + (low >> 32)) >> 32);
-      }
-    }
-  }
 
   std::uint32_t x_ = 1;
   std::uint32_t y_ = 2;
