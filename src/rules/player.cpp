@@ -1,14 +1,68 @@
 #include "rules/player.hpp"
 
-#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace tornquil {
 
+namespace {
+
+// Bit i set where the 16-bit lane i of `word` is zero. A lane's low 15 bits plus 0x7FFF carry
+// into its top bit unless they are all zero, and never out of the lane.
+constexpr unsigned zero_lanes(std::uint64_t word) {
+  constexpr std::uint64_t low_bits = 0x7FFF'7FFF'7FFF'7FFFULL;
+  const std::uint64_t top_bits = ~(((word & low_bits) + low_bits) | word | low_bits);
+  // The four top bits, brought down to bits 48 to 51 by one multiplication whose other partial
+  // products all fall below bit 48 or beyond bit 63.
+  return static_cast<unsigned>(((top_bits >> 15) * 0x0001'0002'0004'0008ULL) >> 48);
+}
+
+// The eight slots of a hand, slot 0 in the low bits as a little-endian machine lays them out.
+__extension__ using HandBits = unsigned __int128;
+static_assert(std::endian::native == std::endian::little);
+
+// The bits of the slots below `slot`, for 0 <= slot <= 8.
+constexpr HandBits below_slot(std::size_t slot) {
+  return slot == max_hand_capacity ? ~HandBits{0} : (HandBits{1} << (16 * slot)) - 1;
+}
+
+}  // namespace
+
+// Plays and discards remove cards at every step of a random game, and where a card sits in the
+// hand is as good as random. So the hand is handled as one 128-bit number, a card being its two
+// bytes: each named card is compared with all eight slots at once, and each removed slot is cut
+// out by shifting the slots above it down, with no branch on where the cards sat and no store of
+// single cards that a wide load would then wait for.
 void Player::remove_from_hand(const Hand& cards) {
+  static_assert(sizeof(Hand::value_type) * max_hand_capacity == sizeof(HandBits));
+  HandBits slots;
+  std::memcpy(&slots, hand.data(), sizeof slots);
+  const unsigned held = (1U << hand.size()) - 1;
+  unsigned removed = 0;
   for (const Card card : cards) {
-    const auto match = std::find(hand.begin(), hand.end(), card);
-    if (match != hand.end()) hand.erase(static_cast<std::size_t>(match - hand.begin()));
+    const std::uint64_t named = std::bit_cast<std::uint16_t>(card) * 0x0001'0001'0001'0001ULL;
+    const auto low = static_cast<std::uint64_t>(slots);
+    const auto high = static_cast<std::uint64_t>(slots >> 64);
+    unsigned matches = zero_lanes(low ^ named) | zero_lanes(high ^ named) << 4;
+    matches &= held & ~removed;
+    removed |= matches & (0U - matches);  // the first match not yet taken
   }
+  if (removed == 0) return;
+  // The slots past the hand are cleared, as an emptied list holds them.
+  slots &= below_slot(hand.size());
+  std::size_t size = hand.size();
+  // From the highest removed slot down, so that the slots still to be cut keep their places.
+  while (removed != 0) {
+    const auto slot = static_cast<std::size_t>(std::bit_width(removed) - 1);
+    const HandBits below = below_slot(slot);
+    slots = (slots & below) | ((slots >> 16) & ~below);
+    removed ^= 1U << slot;
+    --size;
+  }
+  std::memcpy(static_cast<void*>(hand.data()), &slots, sizeof slots);
+  hand.resize_down(size);
 }
 
 void describe(DebugWriter& writer, PlayerId id) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include "test_helpers.hpp"
 
 namespace tornquil {
@@ -61,6 +65,49 @@ TEST(RemoveFromHand, CardNamedTwiceRemovesTwoCopies) {
 TEST(RemoveFromHand, CardNamedTwiceButHeldOnceRemovesOnlyThatCard) {
   EXPECT_EQ(hand_after_removing(three_cards, {club(V::Two), club(V::Two)}),
             (Hand{spade(V::Five), heart(V::King)}));
+}
+
+// Card by card, as the rule reads: the first copy in hand order of each named card, if any.
+Hand removed_one_by_one(const Hand& hand, const Hand& named) {
+  std::vector<Card> remaining(hand.begin(), hand.end());
+  for (const Card card : named) {
+    const auto match = std::find(remaining.begin(), remaining.end(), card);
+    if (match != remaining.end()) remaining.erase(match);
+  }
+  Hand result;
+  for (const Card card : remaining) result.push_back(card);
+  return result;
+}
+
+TEST(RemoveFromHand, AnyHandLosesExactlyWhatRemovingCardByCardTakes) {
+  // Few distinct cards, so that hands hold repeats and named cards are often held.
+  const std::vector<Card> pool{jester_card, spade(V::Two), heart(V::Two), club(V::Ace),
+                               diamond(V::King)};
+  std::mt19937 engine(7);
+  const auto some_cards = [&](std::size_t most) {
+    Hand cards;
+    const std::size_t size = engine() % (most + 1);
+    for (std::size_t i = 0; i < size; ++i) cards.push_back(pool[engine() % pool.size()]);
+    return cards;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const Hand hand = some_cards(max_hand_capacity);
+    const Hand named = some_cards(max_hand_capacity);
+    ASSERT_EQ(hand_after_removing(hand, named), removed_one_by_one(hand, named))
+        << plain(hand) << " less " << plain(named);
+  }
+}
+
+TEST(RemoveFromHand, SlotsPastTheHandAreNotCards) {
+  // Shrinking a hand leaves its old cards in the slots past its end; a named card that sits only
+  // there is not held.
+  Hand hand{spade(V::Four), jester_card, heart(V::Queen)};
+  hand.resize_down(1);
+  EXPECT_EQ(hand_after_removing(hand, {jester_card, heart(V::Queen)}), (Hand{spade(V::Four)}));
+  Hand full;
+  for (int value = 1; value <= 8; ++value) full.push_back(club(static_cast<V>(value)));
+  EXPECT_EQ(hand_after_removing(full, {club(V::Eight), club(V::Ace)}).size(), 6U);
+  EXPECT_EQ(hand_after_removing(full, {club(V::Eight)}).back(), club(V::Seven));
 }
 
 TEST(TotalHandValue, KingAndJesterAreWorthTwenty) {
