@@ -31,10 +31,14 @@ template <bool AvoidDiamonds>
     sums[mask] = static_cast<std::uint16_t>(
         sums[mask & (mask - 1)] +
         attack_value(hand[static_cast<std::size_t>(std::countr_zero(mask))]));
-    if (sums[mask] < amount) continue;
-    qualifying[qualifying_count++] = static_cast<std::uint8_t>(mask);
-    if (AvoidDiamonds && (mask & diamond_positions) == 0) {
-      without_diamonds[clean_count++] = static_cast<std::uint8_t>(mask);
+    // Written every time and kept by counting, since whether a subset qualifies is a coin flip
+    // that no branch predictor learns.
+    const bool qualifies = sums[mask] >= amount;
+    qualifying[qualifying_count] = static_cast<std::uint8_t>(mask);
+    qualifying_count += qualifies;
+    if constexpr (AvoidDiamonds) {
+      without_diamonds[clean_count] = static_cast<std::uint8_t>(mask);
+      clean_count += qualifies & ((mask & diamond_positions) == 0);
     }
   }
   if (AvoidDiamonds && clean_count > 0) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
+#include <vector>
 
 #include "game_search/pruning.hpp"
 #include "game_search/rollout_choice.hpp"
@@ -69,6 +71,49 @@ TEST(RolloutDiscardChoice, HandWorthTooLittleHasNoChoice) {
   Xoshiro256 rng(3);
   EXPECT_EQ(random_discard_mask<false>({spade(CardValue::Two)}, 9, rng), 0);
   EXPECT_EQ(random_discard_mask<true>({}, 1, rng), 0);
+}
+
+// The qualifying subsets in increasing mask order, and with `AvoidDiamonds` those without
+// Diamonds when there are any: the lists a rollout's draw indexes.
+template <bool AvoidDiamonds>
+std::uint8_t discard_mask_from_the_list(const Hand& hand, std::uint8_t amount, Xoshiro256& rng) {
+  std::vector<std::uint8_t> qualifying;
+  std::vector<std::uint8_t> clean;
+  for (unsigned mask = 1; mask < (1U << hand.size()); ++mask) {
+    if (attack_sum(cards_at<max_hand_capacity>(hand, static_cast<std::uint8_t>(mask))) < amount) {
+      continue;
+    }
+    qualifying.push_back(static_cast<std::uint8_t>(mask));
+    if ((mask & kept_card_positions(hand)) == 0) clean.push_back(static_cast<std::uint8_t>(mask));
+  }
+  if (AvoidDiamonds && !clean.empty()) {
+    return clean[rng.uniform(static_cast<std::uint32_t>(clean.size()))];
+  }
+  if (qualifying.empty()) return 0;
+  return qualifying[rng.uniform(static_cast<std::uint32_t>(qualifying.size()))];
+}
+
+template <bool AvoidDiamonds>
+void expect_the_listed_choice_draw_for_draw() {
+  std::mt19937 engine(AvoidDiamonds ? 11 : 12);
+  Xoshiro256 rng(5);
+  Xoshiro256 listed_rng(5);
+  for (int round = 0; round < 3000; ++round) {
+    Hand hand;
+    const std::size_t size = engine() % (max_hand_capacity + 1);
+    for (std::size_t i = 0; i < size; ++i) {
+      hand.push_back({static_cast<CardSuit>(engine() % 4), static_cast<CardValue>(engine() % 14)});
+    }
+    const auto amount = static_cast<std::uint8_t>(engine() % 40);
+    ASSERT_EQ(random_discard_mask<AvoidDiamonds>(hand, amount, rng),
+              discard_mask_from_the_list<AvoidDiamonds>(hand, amount, listed_rng))
+        << plain(hand) << " for " << int{amount};
+  }
+}
+
+TEST(RolloutDiscardChoice, PicksWhatTheListWouldDrawForDraw) {
+  expect_the_listed_choice_draw_for_draw<false>();
+  expect_the_listed_choice_draw_for_draw<true>();
 }
 
 // A game that has already beaten `beaten` enemies, each put on the discard pile.
