@@ -3,10 +3,16 @@
 #include "game_search/fast_rng.hpp"
 #include "game_search/pruning.hpp"
 #include "game_search/rollout_choice.hpp"
+#include "rules/attack_actions.hpp"
 
 namespace tornquil {
 template <std::size_t N, bool Heuristics>
 std::optional<Action> random_action(const State<N>& state, ActionBuffer& actions, Xoshiro256& rng) {
+  // Pruning keeps every attack, so an attack is picked from the unlisted space either way.
+  if (state.action_type.kind() == ActionType::Kind::PlayCards) {
+    const AttackActions attacks(state.current_player().hand);
+    return attacks[rng.uniform(static_cast<std::uint32_t>(attacks.size()))];
+  }
   if (state.action_type.kind() == ActionType::Kind::Discard) {
     const Hand& hand = state.current_player().hand;
     const std::uint8_t mask =

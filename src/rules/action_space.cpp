@@ -4,7 +4,10 @@
 #include <bit>
 #include <cstring>
 #include <span>
+#include <string>
 
+#include "base/error.hpp"
+#include "rules/attack_actions.hpp"
 #include "rules/state.hpp"
 
 namespace tornquil {
@@ -146,6 +149,10 @@ constexpr bool combines(CardValue value) {
   return value >= CardValue::Two && value <= CardValue::Five;
 }
 
+constexpr bool is_combo(std::size_t size, std::uint16_t value) {
+  return size >= 2 && size <= max_combo_size && size * value <= 10;
+}
+
 template <typename Out>
 void append_same_value_combos(const std::array<Hand, combo_values>& by_value, Out& out) {
   for (std::size_t index = 0; index < combo_values; ++index) {
@@ -153,13 +160,26 @@ void append_same_value_combos(const std::array<Hand, combo_values>& by_value, Ou
     if (same_value.size() < 2) continue;
     const std::uint16_t value = attack_value(same_value[0]);
     for (const std::uint8_t mask : subsets_of(same_value.size())) {
-      const int size = subset_sizes[mask];
-      if (size < 2 || size > static_cast<int>(max_combo_size)) continue;
-      if (size * value > 10) continue;
+      if (!is_combo(subset_sizes[mask], value)) continue;
       out.push_back(action::Combo{cards_at<max_combo_size>(same_value, mask)});
     }
   }
 }
+
+// How many combos the cards of one combining value form, by that value and by how many of them a
+// hand holds: the subsets that append_same_value_combos keeps.
+constexpr auto combo_counts = [] {
+  std::array<std::array<std::uint8_t, max_hand_capacity + 1>, combo_values> counts{};
+  for (std::size_t index = 0; index < combo_values; ++index) {
+    const auto value = static_cast<std::uint16_t>(index + 2);
+    for (std::size_t held = 2; held <= max_hand_capacity; ++held) {
+      for (const std::uint8_t mask : subsets_of(held)) {
+        if (is_combo(subset_sizes[mask], value)) ++counts[index][held];
+      }
+    }
+  }
+  return counts;
+}();
 
 // One pass over the hand lists the single plays and sorts out the aces and the cards that
 // combine, so the later groups look only at what can form them.
@@ -176,6 +196,39 @@ void append_attack_actions(const Hand& hand, Out& out) {
   append_same_value_combos(by_value, out);
   out.push_back(action::Yield{});
 }
+
+// For each card value, one in the byte of its combining value, or nothing; summed over a hand,
+// how many cards of each combining value it holds.
+constexpr auto combining_counter = [] {
+  std::array<std::uint32_t, attack_values.size()> counters{};
+  for (std::size_t value = 0; value < counters.size(); ++value) {
+    const auto card_value = static_cast<CardValue>(value);
+    if (combines(card_value)) counters[value] = 1U << (8 * combo_index(card_value));
+  }
+  return counters;
+}();
+static_assert(max_hand_capacity < 256, "a count of one value fits in its byte");
+
+std::size_t animal_combo_count(const Hand& hand) {
+  std::size_t count = 0;
+  for (const Card ace : hand) {
+    if (ace.value != CardValue::Ace) continue;
+    for (const Card card : hand) count += is_partner_of(ace, card) ? 1 : 0;
+  }
+  return count;
+}
+
+// Counts what it is given and keeps the one at `wanted`: a list of one that the generators above
+// can write to.
+struct ActionAt {
+  std::size_t wanted;
+  std::size_t seen = 0;
+  Action found;
+
+  void push_back(const Action& action) {
+    if (seen++ == wanted) found = action;
+  }
+};
 
 template <typename Out>
 void append_discard_actions(const Hand& hand, std::uint8_t discard_amount, Out& out) {
@@ -206,6 +259,32 @@ void append_action_space(const State<N>& state, Out& out) {
 }
 
 }  // namespace
+
+// Random games count the attacks of a hand at nearly every other step, and whether a card
+// combines is as good as random: the cards of each combining value are counted in a byte of one
+// word, with no branch on the card.
+AttackActions::AttackActions(const Hand& hand) : hand_(hand), size_(hand.size() + 1) {
+  std::uint32_t of_value = 0;
+  bool has_ace = false;
+  for (const Card card : hand) {
+    has_ace |= card.value == CardValue::Ace;
+    of_value += combining_counter[static_cast<std::size_t>(card.value)];
+  }
+  for (std::size_t index = 0; index < combo_values; ++index) {
+    size_ += combo_counts[index][(of_value >> (8 * index)) & 0xFFU];
+  }
+  if (has_ace) size_ += animal_combo_count(hand);
+}
+
+Action AttackActions::combo_at(std::size_t index) const {
+  ActionAt at{index, 0, action::Yield{}};
+  append_attack_actions(hand_, at);
+  if (index >= size_ || at.seen != size_) {
+    fault("attack " + std::to_string(index) + " asked of " + std::to_string(at.seen) +
+          " attacks, counted as " + std::to_string(size_));
+  }
+  return at.found;
+}
 
 template <std::size_t N>
 std::vector<Action> State<N>::get_action_space() const {

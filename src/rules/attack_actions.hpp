@@ -27,7 +27,6 @@ class AttackActions {
  private:
   [[nodiscard]] Action combo_at(std::size_t index) const;
 
-
   const Hand& hand_;
   std::size_t size_;
 };

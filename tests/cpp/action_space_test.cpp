@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
+#include "base/error.hpp"
+#include "rules/attack_actions.hpp"
 #include "rules/state.hpp"
 #include "state_builder.hpp"
 
@@ -155,6 +160,51 @@ TEST(ActionSpace, FilledBufferMatchesTheReturnedList) {
   const std::vector<Action> list = state.get_action_space();
   EXPECT_EQ(std::vector<Action>(buffer.begin(), buffer.end()), list);
   EXPECT_EQ(count_of(list, 1), 5U);  // the ace with every card but the jester
+}
+
+// A hand of `size` cards drawn from every card of the game, both jesters included.
+Hand random_hand(std::mt19937& engine, std::size_t size) {
+  std::vector<Card> deck{jester_card, jester_card};
+  for (const CardSuit suit :
+       {CardSuit::Spades, CardSuit::Hearts, CardSuit::Diamonds, CardSuit::Clubs}) {
+    for (int value = 1; value <= 13; ++value) deck.push_back({suit, static_cast<CardValue>(value)});
+  }
+  std::shuffle(deck.begin(), deck.end(), engine);
+  Hand hand;
+  for (std::size_t i = 0; i < size; ++i) hand.push_back(deck[i]);
+  return hand;
+}
+
+void expect_unlisted_attacks_to_be_the_listed_ones(const Hand& hand) {
+  State<1> state = StateBuilder<1>().build();
+  state.players[0].hand = hand;
+  const std::vector<Action> listed = state.get_action_space();
+  const AttackActions unlisted(hand);
+  ASSERT_EQ(unlisted.size(), listed.size()) << text(listed);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    EXPECT_EQ(unlisted[i], listed[i]) << "position " << i << " of " << text(listed);
+  }
+}
+
+TEST(UnlistedAttacks, EveryPositionHoldsTheListedAction) {
+  // Hands rich in aces and in Twos to Fives, where the counted groups are largest.
+  for (const std::string_view hand :
+       {"", "jester", "As Ah Ad Ac", "2s 2h 2d 2c", "3s 3h 3d 3c 5s 5h 5d 5c",
+        "As 2s 2h 2d 2c 4s 4h jester", "Ah Ac jester jester Kd", "5c 2s Ad 2h 2c"}) {
+    expect_unlisted_attacks_to_be_the_listed_ones(testing::hand(hand));
+  }
+  std::mt19937 engine(20261209);
+  for (int round = 0; round < 3000; ++round) {
+    expect_unlisted_attacks_to_be_the_listed_ones(random_hand(engine, round % 9));
+  }
+}
+
+TEST(UnlistedAttacks, PositionPastTheEndIsAnInternalFault) {
+  const Hand hand = testing::hand("2s 2h As");
+  const AttackActions attacks(hand);
+  ASSERT_EQ(attacks.size(), 7U);  // three plays, two animal combos, one combo, the yield
+  EXPECT_THROW((void)attacks[7], InternalFault);
+  EXPECT_THROW((void)attacks[1000], InternalFault);
 }
 
 }  // namespace
