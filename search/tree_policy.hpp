@@ -336,14 +336,16 @@ class MyPolicy {
         [&](const auto& variant) {
           const auto key = variant.key_for(total_visits);
           uct::RememberedBonus<std::decay_t<decltype(key)>> remembered(key);
-          const auto counted = [&](const Edge& edge) -> const Counters& {
-            return counters[static_cast<std::size_t>(&edge - edges.data())];
-          };
-          return rng.select_unvisited_first(
-              edges, [&](const Edge& edge) { return counted(edge).visits == 0; },
-              [&](const Edge& edge) {
-                return remembered(counted(edge).visits, counted(edge).sum_rewards);
+          // The choice is made among the copies, which lie side by side, and names its edge by
+          // its place.
+          const Counters* const chosen = rng.select_unvisited_first(
+              std::span<const Counters>(counters.data(), edges.size()),
+              [](const Counters& counted) { return counted.visits == 0; },
+              [&](const Counters& counted) {
+                return remembered(counted.visits, counted.sum_rewards);
               });
+          if (chosen == nullptr) return static_cast<const Edge*>(nullptr);
+          return &edges[static_cast<std::size_t>(chosen - counters.data())];
         },
         variant_);
   }
