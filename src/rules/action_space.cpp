@@ -2,6 +2,7 @@
 // legality check, the search tree and its rollouts) relies on this exact order.
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
@@ -209,19 +210,10 @@ constexpr auto combining_counter = [] {
 }();
 static_assert(max_hand_capacity < 256, "a count of one value fits in its byte");
 
-std::size_t animal_combo_count(const Hand& hand) {
-  std::size_t count = 0;
-  for (const Card ace : hand) {
-    if (ace.value != CardValue::Ace) continue;
-    for (const Card card : hand) count += is_partner_of(ace, card) ? 1 : 0;
-  }
-  return count;
-}
-
-// Counts what it is given and keeps the one at `wanted`: a list of one that the generators above
-// can write to.
+// Counts what it is given and keeps the one at `wanted`, if any: a list that the generators above
+// can write to without its being built.
 struct ActionAt {
-  std::size_t wanted;
+  std::size_t wanted = SIZE_MAX;
   std::size_t seen = 0;
   Action found;
 
@@ -273,7 +265,11 @@ AttackActions::AttackActions(const Hand& hand) : hand_(hand), size_(hand.size() 
   for (std::size_t index = 0; index < combo_values; ++index) {
     size_ += combo_counts[index][(of_value >> (8 * index)) & 0xFFU];
   }
-  if (has_ace) size_ += animal_combo_count(hand);
+  if (has_ace) {
+    ActionAt animal_combos;
+    append_animal_combos(hand, animal_combos);
+    size_ += animal_combos.seen;
+  }
 }
 
 Action AttackActions::combo_at(std::size_t index) const {
