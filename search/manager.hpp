@@ -75,7 +75,6 @@ class MCTSManager {
     const std::size_t num_workers = std::min<std::size_t>({num_threads, n, kMaxSearchThreads});
     Run run(n, num_workers);
     std::exception_ptr supervisor_failure = run_workers(run, period, supervise);
-    search_tree_.settle_root_edges();
     if (supervisor_failure) std::rethrow_exception(supervisor_failure);
     rethrow_first(run.results);
     return run.completed();
@@ -121,10 +120,11 @@ class MCTSManager {
     std::size_t running;
   };
 
-  // One budget unit per playout: the units a worker claims it runs one by one, checking for a stop
-  // before each, so the budget is never overrun. Claiming up to 16 at a time keeps the shared
-  // counter off the path of most playouts; a small budget is claimed one unit at a time, so that
-  // it still spreads over every worker.
+  // One budget unit per playout: the units a worker claims it runs as one batch, checking for a
+  // stop before each, so the budget is never overrun. Claiming up to 16 at a time keeps the shared
+  // counter off the path of most playouts, and the batch is also how long the worker keeps its
+  // counts at the top of the tree to itself; a small budget is claimed one unit at a time, so that
+  // it still spreads over every worker and every worker sees the others' playouts at once.
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
     run.started.wait(false, std::memory_order_acquire);
@@ -133,18 +133,16 @@ class MCTSManager {
       // The first worker keeps the policy's fixed stream, so a one-thread search repeats exactly;
       // the others break ties their own way instead of chasing the first one's leaf.
       if (index > 0) seed_thread_stream(tld.policy_data, index);
-      const std::int64_t batch = run.batch;
+      const auto keep_going = [this] { return !stop_requested_.load(std::memory_order_relaxed); };
       // Every worker that started runs at least one playout when the budget allows, so that a
       // stopped search still has something to show for each thread.
       bool first = true;
-      while (first || !stop_requested_.load(std::memory_order_relaxed)) {
-        const std::int64_t before = run.counter.fetch_sub(batch, std::memory_order_relaxed);
+      while (first || keep_going()) {
+        const std::int64_t before = run.counter.fetch_sub(run.batch, std::memory_order_relaxed);
         if (before <= 0) break;
-        std::int64_t claimed = std::min(batch, before);
-        do {
-          first = false;
-          if (search_tree_.playout(tld)) ++result.completed;
-        } while (--claimed > 0 && !stop_requested_.load(std::memory_order_relaxed));
+        first = false;
+        result.completed += search_tree_.playouts(
+            tld, static_cast<std::uint64_t>(std::min(run.batch, before)), keep_going);
       }
     } catch (...) {
       result.failure = std::current_exception();

@@ -49,6 +49,12 @@ class SearchHandle;
 // [[no_unique_address]] so that it takes no room in a node or an edge.
 struct Empty {};
 
+// A child's visits and reward sum as one playout's selection sees them.
+struct EdgeCounts {
+  std::uint64_t visits = 0;
+  std::int64_t sum_rewards = 0;
+};
+
 // What a playout does on reaching a node that is already on its own path. Only a transposition
 // table can make that happen, so a tree without one never meets either case.
 enum class CycleBehaviour : std::uint8_t { Ignore, PanicWhenCycleDetected };
@@ -138,10 +144,12 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
 };
 
 // choose_child is called at every node a playout walks through, by the playing thread, with the
-// node's edges in their order and a handle to that thread's own policy data; it is only asked
-// about non-empty lists and returns a pointer into them (null is an internal fault). It reads
-// the edges' counters, which other threads change meanwhile, and must tolerate counts and sums
-// from different moments. Its thread data starts default-constructed on every search thread; if
+// counts of the node's children in the order of its edges and a handle to that thread's own
+// policy data; it is only asked about non-empty lists and returns a pointer into them (null is an
+// internal fault). Each count was read once from the shared tree, so a visit count and a sum may
+// come from different moments, and at the top of the tree other threads' playouts show up to a
+// batch late (see TopView); the thread's own playouts always show. Its thread data starts
+// default-constructed on every search thread; if
 // it has seed_stream(index), each thread after the first is given seed_stream(its index), so
 // that random choices differ between threads while the first thread's stay reproducible.
 // validate_evaluations is called for each new list of edges after evaluate_moves, on the same
@@ -149,9 +157,9 @@ concept SearchEvaluator = requires(const typename Spec::Evaluator& evaluator,
 template <typename Spec>
 concept SearchTreePolicy = std::default_initializable<PolicyThreadDataOf<Spec>> &&
     std::default_initializable<MoveEvaluationOf<Spec>> &&
-    requires(const typename Spec::TreePolicy& policy, std::span<const MoveInfo<Spec>> edges,
+    requires(const typename Spec::TreePolicy& policy, std::span<const EdgeCounts> children,
              SearchHandle<Spec>& handle, const MoveEvaluations<Spec>& move_evaluations) {
-  { policy.choose_child(edges, handle) } -> std::convertible_to<const MoveInfo<Spec>*>;
+  { policy.choose_child(children, handle) } -> std::convertible_to<const EdgeCounts*>;
   policy.validate_evaluations(move_evaluations);
 };
 
@@ -161,8 +169,8 @@ concept SearchTreePolicy = std::default_initializable<PolicyThreadDataOf<Spec>> 
 // playout built and published, with its state, and answers with the node it already held for
 // that state (counted as a late hit; the new node stays in the tree) or null. Both run on any
 // search thread at once, through the one shared table, which must synchronise itself. A node
-// handed out stays valid as long as the tree. An edge that shares a node sees that node's
-// counts, from whichever parent they came.
+// handed out stays valid as long as the tree. A node's counts live in the edge that leads to it,
+// so an edge that shares a node counts only the playouts that took that edge.
 template <typename Spec>
 concept SearchTranspositionTable = requires(typename Spec::TranspositionTable& table,
                                             const StateOf<Spec>& state, SearchNode<Spec>& node) {
@@ -172,9 +180,12 @@ concept SearchTranspositionTable = requires(typename Spec::TranspositionTable& t
 
 // The tuning hooks, each asked on the playing thread of any search thread, through a const
 // reference, and required to answer alike every time:
-// - virtual_loss(): asked once a playout; subtracted from the reward sum of every edge and node
-//   the playout passes on its way down and given back with the reward on its way up, so that
-//   other threads see a path in use as worse. 0 (the default) skips those writes.
+// - virtual_loss(): asked when the tree is built and once a playout; subtracted from the reward
+//   sum of every edge the playout passes on its way down and given back with the reward on its
+//   way up, so that other threads see a path in use as worse. 0 (the default) skips those writes
+//   and lets each thread keep its counts at the top of the tree to itself for a batch of
+//   playouts (TopView); any other loss is there to be seen, so every playout then writes its
+//   counts to the shared tree as it goes.
 // - visits_before_expansion(): asked once a playout; a playout stops at a node it reaches while
 //   the node's visits, its own included, are at most this many, and goes on below it otherwise.
 // - node_limit(): the most nodes, counting playouts in progress, at which a playout may still
@@ -183,7 +194,8 @@ concept SearchTranspositionTable = requires(typename Spec::TranspositionTable& t
 // - max_playout_length(): asked once a playout; the most edges its path may take.
 // - cycle_behaviour(): asked when a playout reaches a node through a transposition table.
 // - on_backpropagation(evaln, handle): called for each node of a finished playout's path,
-//   deepest first, after the node's statistics hold the playout's reward.
+//   deepest first, after the playout's reward has been counted on the edge leading to the node
+//   (at the top of the tree in the thread's own view, which it publishes with its batch).
 // - fault(message): static; raises the system's internal fault and does not return.
 template <typename Spec>
 concept SearchHooks = requires(const Spec& spec, const StateEvaluationOf<Spec>& evaln,

@@ -79,6 +79,9 @@ class NodeArena {
     nodes.store(nodes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
 
+  // Unique among the arenas of a process.
+  [[nodiscard]] std::uint64_t id() const { return id_; }
+
   // The nodes counted so far, summed over the blocks.
   [[nodiscard]] std::size_t node_count() const {
     const std::lock_guard<std::mutex> lock(mutex_);

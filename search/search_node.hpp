@@ -2,9 +2,10 @@
 // in the tree's node arena, placed when a playout expands an edge; a node's edges lie together in
 // its edge arena, listed when a playout first goes on below the node.
 //
-// An edge keeps its own copy of its child's statistics, so that choosing among a node's edges
-// reads one contiguous array rather than following a pointer to every child, most of which are
-// far away in a large tree. Its move is kept as the game's code when the game has one.
+// A node's visits and reward sum live in the edge that leads to it, so that choosing among a
+// node's edges reads one contiguous array rather than following a pointer to every child, most of
+// which are far away in a large tree, and so that a playout writes one line a level. A node keeps
+// only what outgrows its edge. Its move is kept as the game's code when the game has one.
 //
 // Concurrency: any thread may read statistics, child pointers and edge lists and update
 // statistics at any time. An edge list's moves and move evaluations, and a node's evaln, are
@@ -28,13 +29,11 @@
 
 namespace tornquil::search {
 
-// Visits and reward sum of a node or an edge. The two fields are independent atomics: a reader may
-// see a count and a sum from different moments, which selection tolerates.
+// The 64-bit visits and reward sum behind an edge whose counts have outgrown the edge (see
+// EdgeStats); the root's stay 0, since no edge leads to it.
 class NodeStats {
  public:
   NodeStats() = default;
-  NodeStats(std::uint64_t visits, std::int64_t sum_evaluations)
-      : visits_(visits), sum_evaluations_(sum_evaluations) {}
   NodeStats(const NodeStats&) = delete;
   NodeStats& operator=(const NodeStats&) = delete;
 
@@ -43,47 +42,35 @@ class NodeStats {
     return sum_evaluations_.load(std::memory_order_relaxed);
   }
 
-  void down(std::int64_t virtual_loss) {
-    // Skipping a zero loss saves a read-modify-write on every node of every playout.
-    if (virtual_loss != 0) sum_evaluations_.fetch_sub(virtual_loss, std::memory_order_relaxed);
-    visits_.fetch_add(1, std::memory_order_relaxed);
-  }
-
-  void up(std::int64_t virtual_loss, std::int64_t evaln) {
-    sum_evaluations_.fetch_add(evaln + virtual_loss, std::memory_order_relaxed);
-  }
-
-  // Two separate stores of values loaded one after the other: the copy is not one unit, and
-  // concurrent replaces may leave the older pair in place.
-  void replace(const NodeStats& other) {
-    visits_.store(other.visits(), std::memory_order_relaxed);
-    sum_evaluations_.store(other.sum_evaluations(), std::memory_order_relaxed);
+  void add(std::uint64_t visits, std::int64_t sum) {
+    if (visits != 0) visits_.fetch_add(visits, std::memory_order_relaxed);
+    if (sum != 0) sum_evaluations_.fetch_add(sum, std::memory_order_relaxed);
   }
 
  private:
-  // +1 by every playout through here (relaxed); on an edge also overwritten by replace when a
-  // playout below finishes.
+  // Each only grows by relaxed adds, from any thread.
   std::atomic<std::uint64_t> visits_{0};
-  // Minus the virtual loss by down, plus reward and loss by up (relaxed); on an edge also
-  // overwritten by replace.
   std::atomic<std::int64_t> sum_evaluations_{0};
 };
 
-// An edge's copy of its child's statistics, in 8 bytes instead of 16: the edges are most of a
-// tree's memory, and almost every edge's counts are small. While both counts are small they are
-// kept exactly; an edge whose child has grown past them is marked large once and for good, and
-// its counts are read from the child from then on. The margins below the mark and below the
-// sum's range cover the visits and virtual losses of the playouts still in flight.
+// The visits and reward sum of the node an edge leads to, kept in the edge itself: a playout then
+// writes one line a level, and choosing among a node's edges reads one array. Almost every count
+// is small, so the edge keeps them in 8 bytes. The first add that takes them past what 8 bytes
+// keep exactly marks the edge large; from then on adds go to the child's 64-bit NodeStats, and a
+// count is the edge's part plus the child's. The margins below the limits cover the adds that
+// other threads make, unaware of the mark, while it is being set: one each, of at most
+// kLargestSmallDelta, for up to 2^18 threads.
 //
-// Concurrency: as for NodeStats. A replace racing the one that marks the edge large may store an
-// older small pair over the mark; the next replace marks it again.
+// Concurrency: every member may be called from any thread at any time; each field changes only by
+// relaxed atomic adds (and the mark, by an atomic or), so the two may be read from different
+// moments, which selection tolerates.
 class EdgeStats {
  public:
   static constexpr std::uint32_t kLargeMark = std::uint32_t{1} << 31;
-  // Counts kept exactly: visits below this, and a sum of less than this in magnitude.
+  // Counts are kept here while below this in magnitude.
   static constexpr std::int64_t kExactBelow = std::int64_t{1} << 30;
-  // A larger virtual loss marks the edge large rather than risk the sum's range.
-  static constexpr std::int64_t kLargestSmallLoss = std::int64_t{1} << 12;
+  // A larger add goes to the child's counts at once.
+  static constexpr std::int64_t kLargestSmallDelta = std::int64_t{1} << 12;
 
   EdgeStats() = default;
   EdgeStats(const EdgeStats&) = delete;
@@ -92,45 +79,63 @@ class EdgeStats {
   [[nodiscard]] bool large() const {
     return (visits_.load(std::memory_order_relaxed) & kLargeMark) != 0;
   }
-  // The exact counts while the edge is small.
-  [[nodiscard]] std::uint64_t small_visits() const {
+  // This edge's part of the counts, without the mark.
+  [[nodiscard]] std::uint64_t own_visits() const {
     return visits_.load(std::memory_order_relaxed) & ~kLargeMark;
   }
-  [[nodiscard]] std::int64_t small_sum() const { return sum_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::int64_t own_sum() const { return sum_.load(std::memory_order_relaxed); }
 
-  void down(std::int64_t virtual_loss) {
-    if (large()) return;
-    if (virtual_loss != 0) {
-      if (virtual_loss > kLargestSmallLoss || virtual_loss < -kLargestSmallLoss) {
-        mark_large();
-        return;
-      }
-      sum_.fetch_sub(static_cast<std::int32_t>(virtual_loss), std::memory_order_relaxed);
-    }
-    visits_.fetch_add(1, std::memory_order_relaxed);
+  // Whether a delta of this size may ever be added here rather than to the child's counts.
+  [[nodiscard]] static bool small_delta(std::uint64_t visits, std::int64_t sum) {
+    return visits <= static_cast<std::uint64_t>(kLargestSmallDelta) && sum <= kLargestSmallDelta &&
+           sum >= -kLargestSmallDelta;
   }
 
-  // Takes over the child's counts, or marks the edge large when they no longer fit.
-  void replace(const NodeStats& child) {
-    if (large()) return;
-    const std::uint64_t visits = child.visits();
-    const std::int64_t sum = child.sum_evaluations();
-    if (visits >= static_cast<std::uint64_t>(kExactBelow) || sum >= kExactBelow ||
-        sum <= -kExactBelow) {
+  // Takes back one visit and gives back the loss, as try_add does, for a playout that faulted.
+  [[nodiscard]] bool try_take_back(std::int64_t virtual_loss) {
+    if (large()) return false;
+    if (!small_delta(0, virtual_loss)) {
       mark_large();
-      return;
+      return false;
     }
-    visits_.store(static_cast<std::uint32_t>(visits), std::memory_order_relaxed);
-    sum_.store(static_cast<std::int32_t>(sum), std::memory_order_relaxed);
+    visits_.fetch_sub(1, std::memory_order_relaxed);
+    add_sum_here(virtual_loss);
+    return true;
+  }
+
+  // Adds here and returns true, marking the edge large if the counts have now come near their
+  // limits; returns false, having added nothing, when the edge is large or the delta too big, in
+  // which case the caller adds to the child's counts (the edge is marked for a big delta).
+  [[nodiscard]] bool try_add(std::uint64_t visits, std::int64_t sum) {
+    if (large()) return false;
+    if (!small_delta(visits, sum)) {
+      mark_large();
+      return false;
+    }
+    if (visits != 0) {
+      const std::uint64_t before =
+          visits_.fetch_add(static_cast<std::uint32_t>(visits), std::memory_order_relaxed) &
+          ~kLargeMark;
+      if (before + visits >= static_cast<std::uint64_t>(kExactBelow)) mark_large();
+    }
+    add_sum_here(sum);
+    return true;
   }
 
  private:
   void mark_large() { visits_.fetch_or(kLargeMark, std::memory_order_relaxed); }
 
-  // +1 by every playout that takes the edge (relaxed), overwritten by replace; its top bit is the
-  // large mark, which a down never reaches because replace keeps the count below kExactBelow.
+  void add_sum_here(std::int64_t sum) {
+    if (sum == 0) return;
+    const std::int64_t after =
+        sum_.fetch_add(static_cast<std::int32_t>(sum), std::memory_order_relaxed) + sum;
+    if (after >= kExactBelow || after <= -kExactBelow) mark_large();
+  }
+
+  // The count's part kept here (relaxed adds); its top bit is the large mark, set once and for
+  // good, which the margins keep the count itself from reaching.
   std::atomic<std::uint32_t> visits_{0};
-  // Minus the virtual loss by down (relaxed), overwritten by replace.
+  // The sum's part kept here (relaxed adds).
   std::atomic<std::int32_t> sum_{0};
 };
 
@@ -167,17 +172,46 @@ class MoveInfo {
   [[nodiscard]] decltype(auto) get_move() const { return Storage::decode(code_); }
   [[nodiscard]] const MoveEvaluationOf<Spec>& move_evaluation() const { return move_evaluation_; }
 
-  // The edge's own copy while it is small, the child's counts once it is large.
+  // The child's counts: the edge's part, and the child's own once the edge is large.
+  [[nodiscard]] EdgeCounts counts() const {
+    EdgeCounts counts{stats_.own_visits(), stats_.own_sum()};
+    if (const NodeStats* const rest = overflow()) {
+      counts.visits += rest->visits();
+      counts.sum_rewards += rest->sum_evaluations();
+    }
+    return counts;
+  }
   [[nodiscard]] std::uint64_t visits() const {
-    if (const NodeStats* const large = large_counts()) return large->visits();
-    return stats_.small_visits();
+    const std::uint64_t own = stats_.own_visits();
+    if (const NodeStats* const rest = overflow()) return own + rest->visits();
+    return own;
   }
   [[nodiscard]] std::int64_t sum_rewards() const {
-    if (const NodeStats* const large = large_counts()) return large->sum_evaluations();
-    return stats_.small_sum();
+    const std::int64_t own = stats_.own_sum();
+    if (const NodeStats* const rest = overflow()) return own + rest->sum_evaluations();
+    return own;
   }
-  [[nodiscard]] EdgeStats& stats() { return stats_; }
   [[nodiscard]] const EdgeStats& stats() const { return stats_; }
+
+  // Counts a playout that takes the edge, and gives back its virtual loss with its reward; a delta
+  // too big for the edge needs the child to exist.
+  void down(std::int64_t virtual_loss) { add(1, -virtual_loss); }
+  void up(std::int64_t virtual_loss, std::int64_t reward) { add(0, reward + virtual_loss); }
+  // Undoes a down whose playout faulted. While the edge is small its own part still holds that
+  // visit; once large, the child's part is taken from, which the unsigned sum of the two parts
+  // wraps back to the right count even if the visit lay in the edge's part.
+  void take_back(std::int64_t virtual_loss) {
+    if (stats_.try_take_back(virtual_loss)) return;
+    SearchNode<Spec>* const node = child();
+    if (node == nullptr) Spec::fault("an edge's counts outgrew it before its child existed");
+    node->overflow().add(~std::uint64_t{0}, virtual_loss);
+  }
+  void add(std::uint64_t visits, std::int64_t sum) {
+    if (stats_.try_add(visits, sum)) return;
+    SearchNode<Spec>* const node = child();
+    if (node == nullptr) Spec::fault("an edge's counts outgrew it before its child existed");
+    node->overflow().add(visits, sum);
+  }
 
   // Acquire pairs with the release in publish_child_if_null: a non-null child is fully built.
   [[nodiscard]] SearchNode<Spec>* child() { return child_.load(std::memory_order_acquire); }
@@ -199,9 +233,9 @@ class MoveInfo {
  private:
   friend class MoveEvaluations<Spec>;
 
-  // An edge is marked large only after a playout through it has finished, so its child exists
-  // then; the copy's counts stand in should a huge virtual loss have marked it before that.
-  [[nodiscard]] const NodeStats* large_counts() const;
+  // The child's counts once the edge is large. Only an add that finds the child marks it, so a
+  // large edge's child exists; its own part alone stands in should that ever not hold.
+  [[nodiscard]] const NodeStats* overflow() const;
 
   // Goes once from null to a node, by compare-and-exchange (release); loaded with acquire.
   std::atomic<SearchNode<Spec>*> child_{nullptr};
@@ -413,15 +447,16 @@ class SearchNode {
   // Shared by every thread; a game whose node data changes must make it atomic.
   [[nodiscard]] typename Spec::NodeData& data() { return data_; }
   [[nodiscard]] const typename Spec::NodeData& data() const { return data_; }
-  [[nodiscard]] NodeStats& stats() { return stats_; }
-  [[nodiscard]] const NodeStats& stats() const { return stats_; }
+  // The counts of the edge leading here that outgrew it; see EdgeStats.
+  [[nodiscard]] NodeStats& overflow() { return overflow_; }
+  [[nodiscard]] const NodeStats& overflow() const { return overflow_; }
 
  private:
   explicit SearchNode(StateEvaluationOf<Spec>&& evaln) : evaln_(std::move(evaln)) {}
   ~SearchNode() = default;
 
-  // Visits: +1 by each playout that reaches the node (relaxed); sum: changed by up and down only.
-  NodeStats stats_;
+  // Added to only through the edge that leads here, once that edge is large.
+  NodeStats overflow_;
   // Goes once from null to the listed edges, by compare-and-exchange (release); loaded with
   // acquire. The lists live in the edge arena and are destroyed from there.
   std::atomic<Edges*> edges_{nullptr};
@@ -430,10 +465,10 @@ class SearchNode {
 };
 
 template <typename Spec>
-const NodeStats* MoveInfo<Spec>::large_counts() const {
+const NodeStats* MoveInfo<Spec>::overflow() const {
   if (!stats_.large()) return nullptr;
   const SearchNode<Spec>* const node = child();
-  return node == nullptr ? nullptr : &node->stats();
+  return node == nullptr ? nullptr : &node->overflow();
 }
 
 }  // namespace tornquil::search

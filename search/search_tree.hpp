@@ -1,12 +1,13 @@
 // The search tree and its playout: walk down by the tree policy, expand at most one edge, value
 // the leaf with the evaluator and add the reward to every node on the way back.
 //
-// Concurrency: playout() may be called from any number of threads at once, each with its own
-// ThreadData; it takes no lock but, about a hundred times in a million playouts, an arena's when
-// a thread takes a new block. A playout writes nothing shared but the statistics on its path (and,
-// under a finite node limit only, one shared counter). The readers (root_node(), the counters)
-// may run at any time but see a settled tree only once no playout is running. settle_root_edges()
-// and destruction must not overlap any playout.
+// Concurrency: playout() and playouts() may be called from any number of threads at once, each
+// with its own ThreadData; they take no lock but, about a hundred times in a million playouts, an
+// arena's when a thread takes a new block. A playout writes nothing shared but the counts of the
+// edges on its path below the top of the tree, and the thread's counts at the top when its batch
+// ends (see TopView); under a finite node limit only, also one shared counter. The readers
+// (root_node(), the counters) may run at any time but see a settled tree only once no playout is
+// running. Destruction must not overlap any playout.
 #pragma once
 
 #include <algorithm>
@@ -14,15 +15,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "search/mcts.hpp"
 #include "search/node_arena.hpp"
+#include "search/prefetch.hpp"
 #include "search/search_node.hpp"
 #include "search/small_vec.hpp"
+#include "search/top_view.hpp"
 
 namespace tornquil::search {
 
@@ -34,6 +39,9 @@ struct ThreadData {
   // Where this thread places the nodes it creates and the edges it lists; the engine's own.
   NodeArena::Cursor node_cursor;
   NodeArena::Cursor edge_cursor;
+  // The thread's own counts at the top of the tree, and the counts a selection below it reads.
+  TopView<Spec> top_view;
+  std::vector<EdgeCounts> counts;
 };
 
 // Gives a search thread after the first its own stream of the policy's random choices, when the
@@ -146,6 +154,7 @@ class SearchTree {
         table_(std::move(table)),
         root_state_(std::move(state)),
         limited_(spec_.node_limit() != std::numeric_limits<std::size_t>::max()),
+        views_(spec_.virtual_loss() == 0),
         root_node_(create_root()) {}
   SearchTree(const SearchTree&) = delete;
   SearchTree& operator=(const SearchTree&) = delete;
@@ -156,14 +165,28 @@ class SearchTree {
 
   // False only when the node limit refused the playout, which then changed nothing.
   bool playout(Thread& tld) {
-    if (!limited_) {
-      run_playout(tld);
-      return true;
+    return playouts(tld, 1, [] { return true; }) == 1;
+  }
+
+  // Runs up to `count` playouts one after another, asking keep_going() before each after the
+  // first, and returns how many the node limit did not refuse. The thread's counts at the top of
+  // the tree reach the tree when the batch ends, however it ends; a playout that faults leaves
+  // what it had counted before the fault, as it would have written it.
+  template <typename KeepGoing>
+  std::uint64_t playouts(Thread& tld, std::uint64_t count, KeepGoing&& keep_going) {
+    if (views_) tld.top_view.attach(node_arena_.id(), root_node_->moves().size());
+    std::uint64_t completed = 0;
+    try {
+      for (std::uint64_t done = 0; done < count; ++done) {
+        if (done > 0 && !keep_going()) break;
+        if (playout_once(tld)) ++completed;
+      }
+    } catch (...) {
+      tld.top_view.publish();
+      throw;
     }
-    const InProgressSentinel sentinel(nodes_and_playouts_in_progress_);
-    if (sentinel.before() >= spec_.node_limit()) return false;
-    run_playout(tld);
-    return true;
+    tld.top_view.publish();
+    return completed;
   }
 
   [[nodiscard]] NodeHandle<Spec> root_node() const { return NodeHandle<Spec>(*root_node_); }
@@ -171,16 +194,6 @@ class SearchTree {
   [[nodiscard]] const Spec& spec() const { return spec_; }
   [[nodiscard]] const TreePolicy& tree_policy() const { return tree_policy_; }
   [[nodiscard]] const Evaluator& evaluator() const { return eval_; }
-
-  // A playout's replace stores a pair it loaded earlier, so with several threads a root edge can
-  // be left behind its child by a replace that lost the race. A child's own statistics only ever
-  // grow by atomic adds, one per playout through it, so once every playout has finished they are
-  // the exact answer. Must not run while any playout does.
-  void settle_root_edges() {
-    for (Edge& edge : root_node_->moves()) {
-      if (const Node* const child = edge.child()) edge.stats().replace(child->stats());
-    }
-  }
 
   // The nodes in the tree, the root included: each thread counts those it created in its own
   // arena block, and this adds the blocks up.
@@ -200,14 +213,21 @@ class SearchTree {
   }
 
  private:
-  // One level of a playout's path: the edge taken, the node it led to, and the player who took
-  // it (the player to move before the edge).
+  using View = TopView<Spec>;
+
+  // One level of a playout's path: the edge taken, the node it led to (null until the descent
+  // has found it), the player who took it (the player to move before the edge), where the thread
+  // counts it if at the top, and whether its visit is counted yet.
   struct Step {
     Edge* edge;
     Node* node;
     PlayerOf<Spec> player;
+    typename View::Position view_position;
+    bool counted;
   };
   using Path = SmallVec<Step, 64>;
+  // The reward of each level of a path, in the path's order.
+  using Rewards = SmallVec<std::int64_t, 64>;
 
   // Everything one playout keeps while it walks down: its own copy of the state and the path.
   struct Walk {
@@ -223,6 +243,16 @@ class SearchTree {
   struct Descent {
     Node* node;
     bool created;
+  };
+
+  // When a playout's visit of an edge is counted: at once, or, for a virtual loss too big for a
+  // new edge, once the descent has found its child (see choose_shared).
+  enum class Down : std::uint8_t { Counted, AfterDescent };
+
+  struct Choice {
+    Edge* edge;
+    typename View::Position view_position;
+    Down down;
   };
 
   // The root's edges are listed at once: a search of no playouts still ranks every move.
@@ -241,11 +271,45 @@ class SearchTree {
     return root;
   }
 
+  bool playout_once(Thread& tld) {
+    if (!limited_) {
+      run_playout(tld);
+      return true;
+    }
+    const InProgressSentinel sentinel(nodes_and_playouts_in_progress_);
+    if (sentinel.before() >= spec_.node_limit()) return false;
+    run_playout(tld);
+    return true;
+  }
+
+  // A playout that faults before its reward is known takes back the visits it counted, so that
+  // it leaves nothing behind but the nodes and edge lists it published.
   void run_playout(Thread& tld) {
     Walk walk(root_state_, *root_node_, spec_.virtual_loss());
-    if (!walk.node->moves().empty()) walk_down(walk, tld);
-    const StateEvaluation evaln = evaluate_leaf(walk, tld);
-    finish_playout(walk, tld, evaln);
+    Rewards rewards;
+    std::optional<StateEvaluation> evaln;
+    try {
+      if (!walk.node->moves().empty()) walk_down(walk, tld);
+      evaln.emplace(evaluate_leaf(walk, tld));
+      for (const Step& step : walk.path) {
+        rewards.push_back(eval_.interpret_evaluation_for_player(*evaln, step.player));
+      }
+    } catch (...) {
+      take_back(walk, tld);
+      throw;
+    }
+    finish_playout(walk, tld, *evaln, rewards);
+  }
+
+  void take_back(const Walk& walk, Thread& tld) const {
+    for (const Step& step : walk.path) {
+      if (!step.counted) continue;
+      if (step.view_position != View::kNotViewed) {
+        tld.top_view.take_back_visit(step.view_position);
+      } else {
+        step.edge->take_back(walk.virtual_loss);
+      }
+    }
   }
 
   // The length limit is read once, so the loop head is the one place a path can stop for it.
@@ -259,26 +323,80 @@ class SearchTree {
 
   // Follows one edge; false when the playout stops at the node reached.
   [[nodiscard]] bool take_step(Walk& walk, Thread& tld, std::uint64_t visits_before_expansion) {
-    Edge& choice = choose_child(*walk.node, tld);
-    choice.stats().down(walk.virtual_loss);
-    if (const Node* const child = choice.child()) prefetch(*child);
-    const PlayerOf<Spec> player = walk.state.current_player();
-    walk.state.make_move(choice.get_move());
-    const Descent descent = descend(walk, choice, tld);
-    walk.path.push_back(Step{&choice, descent.node, player});
+    const Choice choice = choose(walk, tld);
+    Edge& edge = *choice.edge;
+    walk.path.push_back(Step{&edge, nullptr, walk.state.current_player(), choice.view_position,
+                             choice.down == Down::Counted});
+    // The child is far from anything this thread touched lately, and the next step needs its
+    // edges; where they lie is written in the child itself, so only the child can be asked for.
+    if (const Node* const child = edge.child()) prefetch_for_read(child);
+    walk.state.make_move(edge.get_move());
+    const Descent descent = descend(walk, edge, tld);
+    walk.path.back().node = descent.node;
+    if (choice.down == Down::AfterDescent) count_down(walk, edge);
     walk.node = descent.node;
     walk.did_we_create = descent.created;
     // Read again rather than taken from our own increment: a node that another playout has
-    // visited in the meantime is already worth expanding.
-    if (descent.node->stats().visits() <= visits_before_expansion) return false;
+    // visited in the meantime is already worth expanding (at the top, once this thread has seen
+    // that playout).
+    if (visits_of(choice, tld) <= visits_before_expansion) return false;
     return !edges_of(*descent.node, walk.state, tld).empty();
   }
 
-  // Asks for the child while the move is made: in a large tree it is far from anything this
-  // thread touched lately, and the next step needs its counts and its edges. Its edges cannot be
-  // asked for as well: where they lie is written in the child itself, and reading that here
-  // would wait for the very line being fetched.
-  static void prefetch(const Node& node) { __builtin_prefetch(&node, 1); }
+  static void count_down(Walk& walk, Edge& edge) {
+    edge.down(walk.virtual_loss);
+    walk.path.back().counted = true;
+  }
+
+  // The visits of the node a choice leads to, this playout's own included.
+  [[nodiscard]] static std::uint64_t visits_of(const Choice& choice, const Thread& tld) {
+    if (choice.view_position != View::kNotViewed) return tld.top_view.visits(choice.view_position);
+    return choice.edge->visits();
+  }
+
+  [[nodiscard]] Choice choose(Walk& walk, Thread& tld) const {
+    const std::size_t depth = walk.path.size();
+    if (views_ && depth < View::kLevels) {
+      const std::size_t root_index =
+          depth == 0 ? 0 : static_cast<std::size_t>(walk.path[0].edge - root_node_->moves().data());
+      const std::size_t slot = View::slot_of(depth, root_index);
+      const std::span<Edge> edges = walk.node->moves();
+      const std::span<const EdgeCounts> counts = tld.top_view.counts(slot, edges);
+      if (!counts.empty()) {
+        const std::size_t index = choose_among(*walk.node, counts, tld);
+        const typename View::Position at = tld.top_view.position(slot, index);
+        tld.top_view.count_visit(at, edges[index]);
+        return {&edges[index], at, Down::Counted};
+      }
+    }
+    return choose_shared(walk, tld);
+  }
+
+  // Reads each edge's counts once and counts the visit in the tree at once, where other threads
+  // see it, before the playout goes on. A virtual loss too big for an edge to hold has to go to
+  // the child's counts; an edge met for the first time has no child yet, so its down then waits
+  // until the descent has found or made one.
+  [[nodiscard]] Choice choose_shared(Walk& walk, Thread& tld) const {
+    const std::span<Edge> edges = walk.node->moves();
+    if (tld.counts.size() < edges.size()) tld.counts.resize(edges.size());
+    for (std::size_t i = 0; i < edges.size(); ++i) tld.counts[i] = edges[i].counts();
+    const std::size_t index =
+        choose_among(*walk.node, std::span<const EdgeCounts>(tld.counts.data(), edges.size()), tld);
+    Edge& edge = edges[index];
+    if (!EdgeStats::small_delta(1, -walk.virtual_loss) && edge.child() == nullptr) {
+      return {&edge, View::kNotViewed, Down::AfterDescent};
+    }
+    edge.down(walk.virtual_loss);
+    return {&edge, View::kNotViewed, Down::Counted};
+  }
+
+  [[nodiscard]] std::size_t choose_among(const Node& node, std::span<const EdgeCounts> counts,
+                                         Thread& tld) const {
+    SearchHandle<Spec> handle(node, tld, spec_);
+    const EdgeCounts* const chosen = tree_policy_.choose_child(counts, handle);
+    if (chosen == nullptr) Spec::fault("tree policy chose no edge from a node that has edges");
+    return static_cast<std::size_t>(chosen - counts.data());
+  }
 
   // Asks for all the lines of a list at once, before the policy reads them one after another:
   // they then arrive together instead of one miss at a time.
@@ -286,7 +404,7 @@ class SearchTree {
     const auto* const first = reinterpret_cast<const char*>(&list);
     const auto* const last =
         first + std::min<std::size_t>(Node::Edges::allocation_size(list.edges().size()), 16 * 64);
-    for (const char* line = first + 64; line < last; line += 64) __builtin_prefetch(line);
+    for (const char* line = first + 64; line < last; line += 64) prefetch_for_read(line);
   }
 
   // The node's edges, listed by the first playout that goes on below it. Two playouts that list
@@ -307,14 +425,6 @@ class SearchTree {
     return installed->edges();
   }
 
-  [[nodiscard]] Edge& choose_child(Node& node, Thread& tld) const {
-    SearchHandle<Spec> handle(node, tld, spec_);
-    const std::span<const Edge> edges = std::as_const(node).moves();
-    const Edge* const chosen = tree_policy_.choose_child(edges, handle);
-    if (chosen == nullptr) Spec::fault("tree policy chose no edge from a node that has edges");
-    return node.moves()[static_cast<std::size_t>(chosen - edges.data())];
-  }
-
   void check_cycle(const Path& path, const Node* node) const {
     // Without a table every edge owns a distinct node, so the scan of the path, quadratic in
     // its depth over a playout, could never find anything.
@@ -328,8 +438,7 @@ class SearchTree {
         "transposition table\n- change cycle_behaviour()");
   }
 
-  // The node below the edge, found, adopted from the table or created, with this playout's
-  // visit already counted on it.
+  // The node below the edge, found, adopted from the table or created.
   [[nodiscard]] Descent descend(Walk& walk, Edge& choice, Thread& tld) {
     if (Node* const child = choice.child()) return arrive(walk, child, false);
     if (Node* const found = table_.template lookup<Spec>(walk.state)) {
@@ -356,7 +465,6 @@ class SearchTree {
 
   [[nodiscard]] Descent arrive(const Walk& walk, Node* node, bool created) const {
     check_cycle(walk.path, node);
-    node->stats().down(walk.virtual_loss);
     return {node, created};
   }
 
@@ -366,13 +474,16 @@ class SearchTree {
     return eval_.evaluate_existing_state(walk.state, walk.node->evaln(), handle);
   }
 
-  // Deepest first, so that each edge copies a child that already holds this playout's reward.
-  void finish_playout(const Walk& walk, Thread& tld, const StateEvaluation& evaln) {
+  // Deepest first, as the hook expects.
+  void finish_playout(const Walk& walk, Thread& tld, const StateEvaluation& evaln,
+                      const Rewards& rewards) {
     for (std::size_t i = walk.path.size(); i-- > 0;) {
       const Step& step = walk.path[i];
-      step.node->stats().up(walk.virtual_loss,
-                            eval_.interpret_evaluation_for_player(evaln, step.player));
-      step.edge->stats().replace(step.node->stats());
+      if (step.view_position != View::kNotViewed) {
+        tld.top_view.count_reward(step.view_position, rewards[i]);
+      } else {
+        step.edge->up(walk.virtual_loss, rewards[i]);
+      }
       SearchHandle<Spec> handle(*step.node, tld, spec_);
       spec_.on_backpropagation(evaln, handle);
     }
@@ -385,9 +496,12 @@ class SearchTree {
   const State root_state_;
   // Whether node_limit() is finite; only then does a playout touch the shared counter below.
   const bool limited_;
+  // Whether threads keep their counts at the top of the tree in views: not with a virtual loss,
+  // which is there for other threads to see at once.
+  const bool views_;
   NodeArena node_arena_;
   NodeArena edge_arena_;
-  Node* const root_node_;  // the root's own statistics are never touched
+  Node* const root_node_;  // no edge leads to it, so it has no counts
   // Under a node limit only: nodes in the tree plus playouts in progress, +1/-1 by each
   // playout's sentinel and +1 per node published (relaxed; only compared with the limit).
   std::atomic<std::size_t> nodes_and_playouts_in_progress_{1};

@@ -30,6 +30,7 @@ class SmallVec {
 
   [[nodiscard]] T& operator[](std::size_t index) { return data_[index]; }
   [[nodiscard]] const T& operator[](std::size_t index) const { return data_[index]; }
+  [[nodiscard]] T& back() { return data_[size_ - 1]; }
   [[nodiscard]] T* begin() { return data_; }
   [[nodiscard]] T* end() { return data_ + size_; }
   [[nodiscard]] const T* begin() const { return data_; }

@@ -3,8 +3,8 @@
 // PolicyRng, a small generator with a fixed seed that every search thread owns. It knows nothing
 // of any game but the largest reward a playout can bring back, which scales the exploration.
 //
-// Concurrency: a MyPolicy is immutable and shared by all search threads; choose_child only reads
-// the edges' counters and changes nothing but the calling thread's own PolicyRng.
+// Concurrency: a MyPolicy is immutable and shared by all search threads; choose_child reads only
+// the counts it is given and changes nothing but the calling thread's own PolicyRng.
 #pragma once
 
 #include <array>
@@ -310,51 +310,49 @@ class MyPolicy {
   [[nodiscard]] const Variant& variant() const { return variant_; }
 
   template <typename Spec>
-  [[nodiscard]] const MoveInfo<Spec>* choose_child(std::span<const MoveInfo<Spec>> moves,
-                                                   SearchHandle<Spec>& handle) const {
-    return select_edge(moves, handle.thread_data().policy_data);
+  [[nodiscard]] const EdgeCounts* choose_child(std::span<const EdgeCounts> children,
+                                               SearchHandle<Spec>& handle) const {
+    return select_among(children, handle.thread_data().policy_data);
   }
 
   template <typename Spec>
   void validate_evaluations(const MoveEvaluations<Spec>& /*evaluations*/) const {}
 
   // Works on anything with visits() and sum_rewards(), in the order given. Each edge's counters
-  // are read once, in the pass that sums the visits, and kept for the pass that values them: a
-  // counter can be a load through a pointer to another node, and the two passes then see the
-  // same numbers even while other threads add to them.
+  // are read once, in the pass that copies them, and the choice is made among the copies: a
+  // counter can be a load through a pointer to another node, and every key then sees the same
+  // numbers even while other threads add to them.
   template <typename Edge>
   [[nodiscard]] const Edge* select_edge(std::span<const Edge> edges, PolicyRng& rng) const {
     if (edges.size() > kReadOnce) return select_edge_reading_twice(edges, rng);
-    std::array<Counters, kReadOnce> counters;
-    std::uint64_t total = 0;
+    std::array<EdgeCounts, kReadOnce> counts;
     for (std::size_t i = 0; i < edges.size(); ++i) {
-      counters[i] = {edges[i].visits(), edges[i].sum_rewards()};
-      total += counters[i].visits;
+      counts[i] = {edges[i].visits(), edges[i].sum_rewards()};
     }
+    const EdgeCounts* const chosen =
+        select_among(std::span<const EdgeCounts>(counts.data(), edges.size()), rng);
+    if (chosen == nullptr) return nullptr;
+    return &edges[static_cast<std::size_t>(chosen - counts.data())];
+  }
+
+  // The choice among counts already read.
+  [[nodiscard]] const EdgeCounts* select_among(std::span<const EdgeCounts> children,
+                                               PolicyRng& rng) const {
+    std::uint64_t total = 0;
+    for (const EdgeCounts& child : children) total += child.visits;
     const double total_visits = static_cast<double>(total) + 1.0;
     return std::visit(
         [&](const auto& variant) {
           const auto key = variant.key_for(total_visits);
           uct::RememberedBonus<std::decay_t<decltype(key)>> remembered(key);
-          // The choice is made among the copies, which lie side by side, and names its edge by
-          // its place.
-          const Counters* const chosen = rng.select_unvisited_first(
-              std::span<const Counters>(counters.data(), edges.size()),
-              [](const Counters& counted) { return counted.visits == 0; },
-              [&](const Counters& counted) {
-                return remembered(counted.visits, counted.sum_rewards);
-              });
-          if (chosen == nullptr) return static_cast<const Edge*>(nullptr);
-          return &edges[static_cast<std::size_t>(chosen - counters.data())];
+          return rng.select_unvisited_first(
+              children, [](const EdgeCounts& child) { return child.visits == 0; },
+              [&](const EdgeCounts& child) { return remembered(child.visits, child.sum_rewards); });
         },
         variant_);
   }
 
  private:
-  struct Counters {
-    std::uint64_t visits;
-    std::int64_t sum_rewards;
-  };
   // Enough for every node of the game; a wider node is valued from fresh reads.
   static constexpr std::size_t kReadOnce = 256;
 

@@ -150,9 +150,10 @@ using Edge = search::MoveInfo<CountingSpec>;
   return count;
 }
 
-[[nodiscard]] inline std::uint64_t sum_of_edge_visits(const Node& node) {
+template <typename AnyNode>
+[[nodiscard]] std::uint64_t sum_of_edge_visits(const AnyNode& node) {
   std::uint64_t total = 0;
-  for (const Edge& edge : node.moves()) total += edge.visits();
+  for (const auto& edge : node.moves()) total += edge.visits();
   return total;
 }
 

@@ -94,7 +94,6 @@ TEST_F(SearchArena, NodesWhoseEvaluationFailsLeaveNoEdgeAndNoCountBehind) {
 
 TEST_F(SearchArena, NodeThatLostItsRaceIsDestroyedAndItsPlaceReused) {
   // Both playouts must be inside the evaluation of the one child before either publishes it.
-  // The loser goes on below the winner's node, and must not wait there for a partner.
   std::barrier both(2);
   std::atomic<int> waits{0};
   log.on_new_node = [&both, &waits] {
@@ -103,11 +102,11 @@ TEST_F(SearchArena, NodeThatLostItsRaceIsDestroyedAndItsPlaceReused) {
   auto manager = make(tracked_game(1, 3));
   manager->playout_n_parallel(2, 2);
   ASSERT_EQ(manager->tree().expansion_contention_events(), 1U);
-  // The root, the winner's node and the one below it that the loser went on to build; the
-  // loser's own node is gone. Edges: the root's, and the winner's node's, listed when the loser
-  // went on below it.
-  EXPECT_EQ(manager->tree().num_nodes(), 3U);
-  EXPECT_EQ(TrackedMove::alive, 2);
+  // The root and the winner's node; the loser's own node is gone. At the top of the tree each
+  // thread sees only its own visit until its batch ends, so the loser stopped at the winner's
+  // node, and only the root has listed its edges.
+  EXPECT_EQ(manager->tree().num_nodes(), 2U);
+  EXPECT_EQ(TrackedMove::alive, 1);
   log.on_new_node = nullptr;
   EXPECT_EQ(manager->playout_n_parallel(100, 2), 100U);
   EXPECT_EQ(TrackedMove::alive, edges_in(manager->tree().root_node().node()));

@@ -10,6 +10,7 @@
 #include "counting_game.hpp"
 #include "search/manager.hpp"
 #include "test_helpers.hpp"
+#include "tree_checks.hpp"
 
 namespace tornquil::counting {
 namespace {
@@ -27,16 +28,16 @@ class SearchManagerTest : public ::testing::Test {
   EvaluationLog log;
 };
 
-void expect_root_edges_match_their_children(const Node& root) {
+// Once the workers have joined, every thread's counts at the top have reached the tree.
+void expect_counts_settled(const Node& root) {
   for (const Edge& edge : root.moves()) {
-    const Node* const child = edge.child();
-    if (child == nullptr) {
+    if (edge.child() == nullptr) {
       EXPECT_EQ(edge.visits(), 0U);
-      continue;
     }
-    EXPECT_EQ(edge.visits(), child->stats().visits());
-    EXPECT_EQ(edge.sum_rewards(), child->stats().sum_evaluations());
   }
+  testing::expect_edges_count_every_playout_below(root);
+  EXPECT_EQ(root.overflow().visits(), 0U);
+  EXPECT_EQ(root.overflow().sum_evaluations(), 0);
 }
 
 TEST_F(SearchManagerTest, NoPlayoutsReturnAtOnceEvenWithoutThreads) {
@@ -60,7 +61,7 @@ TEST_F(SearchManagerTest, OneThreadRunsEveryPlayoutOnOneWorkerOffTheCallingThrea
   manager.playout_n_parallel(50, 1);
 
   EXPECT_EQ(sum_of_edge_visits(root(manager)), 50U);
-  expect_root_edges_match_their_children(root(manager));
+  expect_counts_settled(root(manager));
   const std::set<std::thread::id> threads(log.threads.begin(), log.threads.end());
   ASSERT_EQ(threads.size(), 1U);
   EXPECT_NE(*threads.begin(), std::this_thread::get_id());
@@ -75,10 +76,11 @@ TEST_F(SearchManagerTest, MoreThreadsThanPlayoutsRunExactlyTheBudget) {
   // costs one more.
   EXPECT_EQ(log.new_states + log.existing_states,
             1 + 2 + static_cast<int>(manager.tree().expansion_contention_events()));
-  expect_root_edges_match_their_children(root(manager));
+  expect_counts_settled(root(manager));
 }
 
-TEST_F(SearchManagerTest, RootEdgesAddUpToTheBudgetAndMatchTheirChildrenOnEightThreads) {
+TEST_F(SearchManagerTest,
+       RootEdgesAddUpToTheBudgetAndEveryEdgeCountsThePlayoutsBelowOnEightThreads) {
   for (int repetition = 0; repetition < 40; ++repetition) {
     EvaluationLog repetition_log;
     Manager manager(game(3, 6), CountingSpec{}, CountingEvaluator{&repetition_log}, base_policy(),
@@ -87,9 +89,7 @@ TEST_F(SearchManagerTest, RootEdgesAddUpToTheBudgetAndMatchTheirChildrenOnEightT
 
     const Node& root = manager.tree().root_node().node();
     ASSERT_EQ(sum_of_edge_visits(root), 300U) << "repetition " << repetition;
-    expect_root_edges_match_their_children(root);
-    EXPECT_EQ(root.stats().visits(), 0U);
-    EXPECT_EQ(root.stats().sum_evaluations(), 0);
+    expect_counts_settled(root);
     EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root));
   }
 }
@@ -112,7 +112,6 @@ TEST_F(SearchManagerTest, TwoThreadsExpandingOneEdgePublishOneNode) {
   EXPECT_EQ(manager.tree().num_nodes(), 2U);
   const Edge& edge = root(manager).moves()[0];
   ASSERT_NE(edge.child(), nullptr);
-  EXPECT_EQ(edge.child()->stats().visits(), 2U);
   EXPECT_EQ(edge.visits(), 2U);
   // The loser's playout ends at the winner's node and values it afresh.
   EXPECT_EQ(log.new_states, 3);
@@ -141,7 +140,7 @@ TEST_F(SearchManagerTest, StopFromAnotherThreadEndsEightWorkersWithTheirPlayouts
   EXPECT_GT(completed, 0U);
   EXPECT_LT(completed, 4'000'000'000U);
   EXPECT_EQ(sum_of_edge_visits(root(manager)), completed);
-  expect_root_edges_match_their_children(root(manager));
+  expect_counts_settled(root(manager));
   EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));
   // The next call starts afresh and runs its whole budget.
   EXPECT_EQ(manager.playout_n_parallel(40, 2), 40U);
@@ -157,7 +156,7 @@ TEST_F(SearchManagerTest, SupervisorIsAskedWhileWorkersRunAndItsStopEndsTheCall)
       });
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(sum_of_edge_visits(root(manager)), completed);
-  expect_root_edges_match_their_children(root(manager));
+  expect_counts_settled(root(manager));
 }
 
 TEST_F(SearchManagerTest, SupervisorThatRaisesStopsTheWorkersAndItsExceptionReachesTheCaller) {
@@ -171,7 +170,7 @@ TEST_F(SearchManagerTest, SupervisorThatRaisesStopsTheWorkersAndItsExceptionReac
     EXPECT_STREQ(error.what(), "interrupted");
   }
   EXPECT_EQ(log.in_flight, 0);
-  expect_root_edges_match_their_children(root(manager));
+  expect_counts_settled(root(manager));
   EXPECT_EQ(manager.tree().num_nodes(), count_nodes(root(manager)));
 }
 

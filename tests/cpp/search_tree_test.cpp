@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 
 #include "counting_game.hpp"
 #include "search/small_vec.hpp"
+#include "tree_checks.hpp"
 
 namespace tornquil::counting {
 namespace {
@@ -52,11 +54,9 @@ TEST_F(SearchTreeTest, SecondPlayoutThroughAnEdgeGoesOnToCreateAGrandchild) {
   EXPECT_EQ(tree.num_nodes(), 3U);
   const Node* const child = tree.root_node().moves()[0].child();
   ASSERT_NE(child, nullptr);
-  EXPECT_EQ(child->stats().visits(), 2U);
-  const Node* const grandchild = child->moves()[0].child();
-  ASSERT_NE(grandchild, nullptr);
-  EXPECT_EQ(grandchild->stats().visits(), 1U);
   EXPECT_EQ(tree.root_node().moves()[0].visits(), 2U);
+  ASSERT_NE(child->moves()[0].child(), nullptr);
+  EXPECT_EQ(child->moves()[0].visits(), 1U);
 }
 
 TEST_F(SearchTreeTest, RootWithoutEdgesIsEvaluatedAfreshAndNothingChanges) {
@@ -66,7 +66,7 @@ TEST_F(SearchTreeTest, RootWithoutEdgesIsEvaluatedAfreshAndNothingChanges) {
   EXPECT_EQ(tree.num_nodes(), 1U);
   EXPECT_EQ(log.new_states, 1);
   EXPECT_EQ(log.existing_states, 3);
-  EXPECT_EQ(tree.root_node().node().stats().visits(), 0U);
+  EXPECT_EQ(tree.root_node().node().overflow().visits(), 0U);
 }
 
 TEST_F(SearchTreeTest, ChildWithoutEdgesStopsEveryPlayoutAndIsEvaluatedEachVisit) {
@@ -75,8 +75,8 @@ TEST_F(SearchTreeTest, ChildWithoutEdgesStopsEveryPlayoutAndIsEvaluatedEachVisit
 
   EXPECT_EQ(tree.num_nodes(), 2U);
   const Edge& edge = tree.root_node().moves()[0];
-  EXPECT_EQ(edge.child()->stats().visits(), 5U);
   EXPECT_EQ(edge.visits(), 5U);
+  EXPECT_TRUE(edge.child()->moves().empty());
   EXPECT_EQ(edge.sum_rewards(), 5);
   EXPECT_EQ(log.new_states, 2);
   EXPECT_EQ(log.existing_states, 4);
@@ -88,14 +88,11 @@ TEST_F(SearchTreeTest, RootStatisticsStayZeroAndRootEdgesAddUpToThePlayouts) {
   for (int i = 0; i < playouts; ++i) tree.playout(tld);
 
   const Node& root = tree.root_node().node();
-  EXPECT_EQ(root.stats().visits(), 0U);
-  EXPECT_EQ(root.stats().sum_evaluations(), 0);
+  EXPECT_EQ(root.overflow().visits(), 0U);
+  EXPECT_EQ(root.overflow().sum_evaluations(), 0);
   EXPECT_EQ(sum_of_edge_visits(root), static_cast<std::uint64_t>(playouts));
-  for (const Edge& edge : root.moves()) {
-    ASSERT_NE(edge.child(), nullptr);
-    EXPECT_EQ(edge.visits(), edge.child()->stats().visits());
-    EXPECT_EQ(edge.sum_rewards(), edge.child()->stats().sum_evaluations());
-  }
+  for (const Edge& edge : root.moves()) ASSERT_NE(edge.child(), nullptr);
+  testing::expect_edges_count_every_playout_below(root);
   EXPECT_EQ(tree.num_nodes(), count_nodes(root));
 }
 
@@ -182,41 +179,72 @@ struct HugeLossSpec : CountingSpec {
   [[nodiscard]] std::int64_t virtual_loss() const { return std::int64_t{1} << 40; }
 };
 
-// Every edge below `node` with a child reads exactly its child's counts; returns how many of
-// them were marked large.
+// Checks every edge below `node` that some playout took: its sum is a whole number of `unit`s, as
+// every reward was, and no larger than the largest total (`most` units) a playout can bring;
+// returns how many of them were marked large.
 template <typename Node>
-std::size_t check_edges_read_their_children(const Node& node) {
+std::size_t check_sums(const Node& node, std::int64_t unit, std::int64_t most) {
   std::size_t large = 0;
   for (const auto& edge : node.moves()) {
     const auto* const child = edge.child();
     if (child == nullptr) continue;
-    EXPECT_EQ(edge.visits(), child->stats().visits());
-    EXPECT_EQ(edge.sum_rewards(), child->stats().sum_evaluations());
+    EXPECT_EQ(edge.sum_rewards() % unit, 0);
+    EXPECT_LE(std::abs(edge.sum_rewards() / unit), static_cast<std::int64_t>(edge.visits()) * most);
     large += edge.stats().large() ? 1 : 0;
-    large += check_edges_read_their_children(*child);
+    large += check_sums(*child, unit, most);
   }
   return large;
 }
 
-TEST_F(SearchTreeTest, EdgesWhoseCountsOutgrowTheirCopyReadTheirChildrenExactly) {
-  search::MCTSManager<HugeRewardSpec> huge(game(3, 6), HugeRewardSpec{},
+// In a line of single moves, playout k stops at depth k with the total k (below the length
+// limit), so the first edge holds k for every k and the second -k for every k from 2.
+template <typename Tree>
+void expect_line_sums(const Tree& tree, std::int64_t unit, std::uint64_t playouts) {
+  const auto n = static_cast<std::int64_t>(playouts);
+  const auto& first = tree.root_node().moves()[0];
+  const auto& second = first.child()->moves()[0];
+  EXPECT_EQ(first.visits(), playouts);
+  EXPECT_EQ(first.sum_rewards(), n * (n + 1) / 2 * unit);
+  EXPECT_EQ(second.visits(), playouts - 1);
+  EXPECT_EQ(second.sum_rewards(), -(n * (n + 1) / 2 - 1) * unit);
+}
+
+TEST_F(SearchTreeTest, CountsThatOutgrowTheirEdgeStayExact) {
+  constexpr std::int64_t huge = std::int64_t{1} << 32;
+  search::SearchTree<HugeRewardSpec> line(game(1), HugeRewardSpec{}, base_policy(),
+                                          HugeRewardEvaluator{{&log}}, {});
+  search::ThreadData<HugeRewardSpec> line_thread;
+  for (int i = 0; i < 900; ++i) line.playout(line_thread);
+  expect_line_sums(line, huge, 900);
+  EXPECT_TRUE(line.root_node().moves()[0].stats().large());
+
+  search::MCTSManager<HugeRewardSpec> wide(game(3, 6), HugeRewardSpec{},
                                            HugeRewardEvaluator{{&log}}, base_policy(), {});
-  huge.playout_n_parallel(3000, 2);
-  EXPECT_EQ(check_edges_read_their_children(huge.tree().root_node().node()),
-            huge.tree().num_nodes() - 1);
-  std::uint64_t visits = 0;
-  for (const auto& edge : huge.tree().root_node().moves()) visits += edge.visits();
-  EXPECT_EQ(visits, 3000U);
-  // A virtual loss too large for the copy marks every edge a playout takes.
-  search::MCTSManager<HugeLossSpec> lossy(game(3, 6), HugeLossSpec{}, CountingEvaluator{&log},
-                                          base_policy(), {});
-  lossy.playout_n_parallel(3000, 2);
-  EXPECT_EQ(check_edges_read_their_children(lossy.tree().root_node().node()),
-            lossy.tree().num_nodes() - 1);
-  // Ordinary rewards keep every copy small.
+  wide.playout_n_parallel(3000, 2);
+  EXPECT_EQ(sum_of_edge_visits(wide.tree().root_node().node()), 3000U);
+  EXPECT_EQ(check_sums(wide.tree().root_node().node(), huge, 18), wide.tree().num_nodes() - 1);
+  testing::expect_edges_count_every_playout_below(wide.tree().root_node().node());
+}
+
+TEST_F(SearchTreeTest, VirtualLossTooLargeForAnEdgeIsGivenBackInFull) {
+  search::SearchTree<HugeLossSpec> line(game(1), HugeLossSpec{}, base_policy(),
+                                        CountingEvaluator{&log}, {});
+  search::ThreadData<HugeLossSpec> line_thread;
+  for (int i = 0; i < 900; ++i) line.playout(line_thread);
+  expect_line_sums(line, 1, 900);
+
+  search::MCTSManager<HugeLossSpec> wide(game(3, 6), HugeLossSpec{}, CountingEvaluator{&log},
+                                         base_policy(), {});
+  wide.playout_n_parallel(3000, 2);
+  EXPECT_EQ(sum_of_edge_visits(wide.tree().root_node().node()), 3000U);
+  // Every edge taken was marked by the loss, and none kept any of it.
+  EXPECT_EQ(check_sums(wide.tree().root_node().node(), 1, 18), wide.tree().num_nodes() - 1);
+}
+
+TEST_F(SearchTreeTest, OrdinaryRewardsKeepEveryEdgeSmall) {
   Manager plain(game(3, 6), CountingSpec{}, CountingEvaluator{&log}, base_policy(), {});
-  plain.playout_n_parallel(3000, 1);
-  EXPECT_EQ(check_edges_read_their_children(plain.tree().root_node().node()), 0U);
+  plain.playout_n_parallel(3000, 2);
+  EXPECT_EQ(check_sums(plain.tree().root_node().node(), 1, 18), 0U);
 }
 
 // A fingerprint of every visited edge's place and statistics, in tree order. Unvisited edges
