@@ -168,8 +168,13 @@ class MoveInfo {
   MoveInfo(const MoveInfo&) = delete;
   MoveInfo& operator=(const MoveInfo&) = delete;
 
+  using Code = typename Storage::Code;
+
   // The move itself, or a copy decoded from its code.
   [[nodiscard]] decltype(auto) get_move() const { return Storage::decode(code_); }
+  // The move as the edge keeps it, for a copy kept elsewhere; decode gives the move back.
+  [[nodiscard]] const Code& code() const { return code_; }
+  [[nodiscard]] static decltype(auto) decode(const Code& code) { return Storage::decode(code); }
   [[nodiscard]] const MoveEvaluationOf<Spec>& move_evaluation() const { return move_evaluation_; }
 
   // The child's counts: the edge's part, and the child's own once the edge is large.
@@ -239,7 +244,7 @@ class MoveInfo {
 
   // Goes once from null to a node, by compare-and-exchange (release); loaded with acquire.
   std::atomic<SearchNode<Spec>*> child_{nullptr};
-  const typename Storage::Code code_;  // fixed when the edge is built, before its node is published
+  const Code code_;  // fixed when the edge is built, before its node is published
   // Written by the evaluator through MoveEvaluations before the node is published; read-only after.
   [[no_unique_address]] MoveEvaluationOf<Spec> move_evaluation_{};
   EdgeStats stats_;

@@ -245,14 +245,19 @@ class SearchTree {
     bool created;
   };
 
-  // When a playout's visit of an edge is counted: at once, or, for a virtual loss too big for a
-  // new edge, once the descent has found its child (see choose_shared).
-  enum class Down : std::uint8_t { Counted, AfterDescent };
+  // When a playout's visit of an edge is counted: at once in the thread's view at the top of the
+  // tree, and in the tree below it once the move is made (or, for a virtual loss too big for a new
+  // edge, once the descent has found its child; see choose_shared).
+  enum class Down : std::uint8_t { Counted, AfterMove, AfterDescent };
 
+  // The edge chosen, with its move and its child (null if it had none yet) as they were read
+  // when it was chosen.
   struct Choice {
     Edge* edge;
     typename View::Position view_position;
     Down down;
+    typename Edge::Code code;
+    Node* child;
   };
 
   // The root's edges are listed at once: a search of no playouts still ranks every move.
@@ -329,9 +334,10 @@ class SearchTree {
                              choice.down == Down::Counted});
     // The child is far from anything this thread touched lately, and the next step needs its
     // edges; where they lie is written in the child itself, so only the child can be asked for.
-    if (const Node* const child = edge.child()) prefetch_for_read(child);
-    walk.state.make_move(edge.get_move());
-    const Descent descent = descend(walk, edge, tld);
+    if (choice.child != nullptr) prefetch_for_read(choice.child);
+    walk.state.make_move(Edge::decode(choice.code));
+    if (choice.down == Down::AfterMove) count_down(walk, edge);
+    const Descent descent = descend(walk, edge, choice.child, tld);
     walk.path.back().node = descent.node;
     if (choice.down == Down::AfterDescent) count_down(walk, edge);
     walk.node = descent.node;
@@ -365,17 +371,20 @@ class SearchTree {
       if (!counts.empty()) {
         const std::size_t index = choose_among(*walk.node, counts, tld);
         const typename View::Position at = tld.top_view.position(slot, index);
-        tld.top_view.count_visit(at, edges[index]);
-        return {&edges[index], at, Down::Counted};
+        Edge& edge = edges[index];
+        tld.top_view.count_visit(at, edge);
+        return {&edge, at, Down::Counted, tld.top_view.code(at), tld.top_view.child(at, edge)};
       }
     }
     return choose_shared(walk, tld);
   }
 
-  // Reads each edge's counts once and counts the visit in the tree at once, where other threads
-  // see it, before the playout goes on. A virtual loss too big for an edge to hold has to go to
-  // the child's counts; an edge met for the first time has no child yet, so its down then waits
-  // until the descent has found or made one.
+  // Reads each edge's counts once. The visit is counted in the tree, where other threads see it,
+  // once the move is made: the edge's line is asked for now, so that another core that holds it
+  // can hand it over meanwhile, and the move and child are read before that, while the line is
+  // still here. It is counted before the node below is valued either way. A virtual loss too big
+  // for an edge to hold has to go to the child's counts; an edge met for the first time has no
+  // child yet, so its down then waits until the descent has found or made one.
   [[nodiscard]] Choice choose_shared(Walk& walk, Thread& tld) const {
     const std::span<Edge> edges = walk.node->moves();
     if (tld.counts.size() < edges.size()) tld.counts.resize(edges.size());
@@ -383,11 +392,13 @@ class SearchTree {
     const std::size_t index =
         choose_among(*walk.node, std::span<const EdgeCounts>(tld.counts.data(), edges.size()), tld);
     Edge& edge = edges[index];
-    if (!EdgeStats::small_delta(1, -walk.virtual_loss) && edge.child() == nullptr) {
-      return {&edge, View::kNotViewed, Down::AfterDescent};
+    Node* const child = edge.child();
+    if (!EdgeStats::small_delta(1, -walk.virtual_loss) && child == nullptr) {
+      return {&edge, View::kNotViewed, Down::AfterDescent, edge.code(), child};
     }
-    edge.down(walk.virtual_loss);
-    return {&edge, View::kNotViewed, Down::Counted};
+    const typename Edge::Code code = edge.code();
+    prefetch_for_write(&edge.stats());
+    return {&edge, View::kNotViewed, Down::AfterMove, code, child};
   }
 
   [[nodiscard]] std::size_t choose_among(const Node& node, std::span<const EdgeCounts> counts,
@@ -438,8 +449,9 @@ class SearchTree {
         "transposition table\n- change cycle_behaviour()");
   }
 
-  // The node below the edge, found, adopted from the table or created.
-  [[nodiscard]] Descent descend(Walk& walk, Edge& choice, Thread& tld) {
+  // The node below the edge, known already, found, adopted from the table or created.
+  [[nodiscard]] Descent descend(Walk& walk, Edge& choice, Node* known, Thread& tld) {
+    if (known != nullptr) return arrive(walk, known, false);
     if (Node* const child = choice.child()) return arrive(walk, child, false);
     if (Node* const found = table_.template lookup<Spec>(walk.state)) {
       transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);

@@ -8,7 +8,9 @@
 // batch, the first time it passes the node after publishing. It chooses by its view: the tree's
 // counts as of that read plus every playout of its own since. A thread alone therefore chooses
 // exactly as if it wrote as it went; with several, each sees the others' playouts at the top up to
-// a batch late, and all of them once every thread has published.
+// a batch late, and all of them once every thread has published. The view also keeps each edge's
+// move and, once there is one, its child: those share their line with the counts that other
+// threads publish, and reading them from the edge would wait for that line on most playouts.
 //
 // Concurrency: a view belongs to one thread. publish() adds to the shared tree's counts with the
 // edges' own relaxed atomic adds; everything else touches only the view.
@@ -30,6 +32,7 @@ template <typename Spec>
 class TopView {
  public:
   using Edge = MoveInfo<Spec>;
+  using Node = SearchNode<Spec>;
   // Where one edge's counts lie in the view.
   using Position = std::uint32_t;
   static constexpr Position kNotViewed = std::numeric_limits<Position>::max();
@@ -51,6 +54,7 @@ class TopView {
     slots_.assign(root_width + 1, Slot{});
     view_.clear();
     unpublished_.clear();
+    known_.clear();
     epoch_ = 1;
   }
 
@@ -62,20 +66,33 @@ class TopView {
 
   // This thread's counts of `edges`, the edges of the node in `slot`, read from the tree if they
   // were not read since the last publish; empty when the node does not fit in the view.
-  [[nodiscard]] std::span<const EdgeCounts> counts(std::size_t slot, std::span<const Edge> edges) {
+  [[nodiscard]] std::span<const EdgeCounts> counts(std::size_t slot, std::span<Edge> edges) {
     Slot& place = slots_[slot];
-    if (!place.assigned && !assign(place, edges.size())) return {};
+    if (!place.assigned && !assign(place, edges)) return {};
     EdgeCounts* const counts = view_.data() + place.first;
     if (place.epoch != epoch_) {
       const EdgeCounts* const unpublished = unpublished_.data() + place.first;
+      Known* const known = known_.data() + place.first;
       for (std::size_t i = 0; i < edges.size(); ++i) {
         const EdgeCounts shared = edges[i].counts();
         counts[i] = {shared.visits + unpublished[i].visits,
                      shared.sum_rewards + unpublished[i].sum_rewards};
+        if (known[i].child == nullptr) known[i].child = edges[i].child();
       }
       place.epoch = epoch_;
     }
     return {counts, edges.size()};
+  }
+
+  // The move of the edge at `at`, as the edge keeps it (see Edge::decode).
+  [[nodiscard]] const typename Edge::Code& code(Position at) const { return known_[at].code; }
+
+  // The child of `edge`, whose counts lie at `at`: from the view once known, or read from the edge
+  // (null while it has none).
+  [[nodiscard]] Node* child(Position at, Edge& edge) {
+    Node*& known = known_[at].child;
+    if (known == nullptr) known = edge.child();
+    return known;
   }
 
   [[nodiscard]] Position position(std::size_t slot, std::size_t index) const {
@@ -129,13 +146,20 @@ class TopView {
     Edge* edge;
     Position at;
   };
+  // What never changes once known: the move, and the child once it exists.
+  struct Known {
+    typename Edge::Code code;
+    Node* child;
+  };
 
-  [[nodiscard]] bool assign(Slot& place, std::size_t width) {
-    if (view_.size() + width > kMaxEdges) return false;
+  [[nodiscard]] bool assign(Slot& place, std::span<const Edge> edges) {
+    if (view_.size() + edges.size() > kMaxEdges) return false;
     place.assigned = true;
     place.first = static_cast<std::uint32_t>(view_.size());
-    view_.resize(view_.size() + width);
+    view_.resize(view_.size() + edges.size());
     unpublished_.resize(view_.size());
+    known_.reserve(view_.size());
+    for (const Edge& edge : edges) known_.push_back({edge.code(), nullptr});
     return true;
   }
 
@@ -146,6 +170,7 @@ class TopView {
   // What this thread counted since it last published; touched_ lists each such edge once.
   std::vector<EdgeCounts> unpublished_;
   std::vector<Touched> touched_;
+  std::vector<Known> known_;
 };
 
 }  // namespace tornquil::search
