@@ -98,7 +98,7 @@ class MCTSManager {
     Run(std::uint32_t budget, std::size_t workers)
         : counter(budget),
           batch(std::clamp<std::int64_t>(
-              std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 16)),
+              std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 64)),
           results(workers),
           running(workers) {}
     [[nodiscard]] std::uint64_t completed() const {
@@ -121,10 +121,11 @@ class MCTSManager {
   };
 
   // One budget unit per playout: the units a worker claims it runs as one batch, checking for a
-  // stop before each, so the budget is never overrun. Claiming up to 16 at a time keeps the shared
+  // stop before each, so the budget is never overrun. Claiming up to 64 at a time keeps the shared
   // counter off the path of most playouts, and the batch is also how long the worker keeps its
-  // counts at the top of the tree to itself; a small budget is claimed one unit at a time, so that
-  // it still spreads over every worker and every worker sees the others' playouts at once.
+  // counts at the top of the tree to itself (see TopView): never more than a sixty-fourth of its
+  // share of the budget, so that a small budget is claimed one unit at a time, still spreads over
+  // every worker, and every worker sees the others' playouts at once.
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
     run.started.wait(false, std::memory_order_acquire);

@@ -8,21 +8,34 @@
 // concept below says, for each of its operations, when the engine calls it, from which threads,
 // and what it must return.
 //
-// What search threads share, per playout, on 16 to 64 cores: the budget counter, claimed a batch
-// of up to 16 playouts at a time; the stop flag, only read; and the statistics of the edges and
-// nodes on the playout's path, a relaxed add or store on each on the way down and on the way up.
-// Nothing else is written to shared memory but, once in a node's life each, the pointer that
-// publishes it and the one that publishes its edges: each thread counts the nodes it creates in
-// an arena block of its own, and places nodes and edge lists in blocks of its own without a
-// lock; the count is added up only when asked for. Each thread after the first breaks the policy's
-// ties from a stream of its own, so threads do not all take the same path to the same leaf. Why
-// that stays cheap at 64 threads: a playout spends most of its time in its evaluation, which
-// touches nothing shared, and its shared writes spread over the lines of the edges and nodes it
-// passes. Only the first levels are met by every thread; there 64 threads at some 300,000 playouts
-// a second each bring about 20 million playouts a second, divided among the root's moves. A move
-// that takes most of them sees its line move between cores millions of times a second, which is
-// where a shared tree's scaling ends; a non-zero virtual loss, or a tree per thread, is the remedy
-// then.
+// What search threads share, on 16 to 64 cores as on 2. Per batch of playouts (up to 64 per
+// worker, and never more than a sixty-fourth of a worker's share of the budget): the budget
+// counter, one subtraction; and the counts at the top of the tree, the root's edges and those of
+// the root's children, which each thread keeps in a view of its own (TopView), adding what it
+// counted there to the tree with one relaxed add per edge it took, and reading the tree's counts
+// there once, the first time it passes each node. Per playout: the stop flag, only read; and
+// below the top the counts of the one edge taken at each level, a relaxed add on the way down and
+// one on the way up, in the line that holds that edge; a node's own record is written after it
+// is published only to hold counts that outgrew its edge. Nothing else is written to shared memory
+// but, once in a node's life each, the pointer that publishes it and the one that publishes its
+// edges: each thread places the nodes and edge lists it makes in arena blocks of its own, without a
+// lock, and counts its nodes there. Each thread after the first breaks the policy's ties from a
+// stream of its own, so threads do not all take the same path to the same leaf.
+//
+// Why that stays cheap at 64 threads: a line changes cores only when one thread writes what
+// another has read or written, and the cost to each playout is the number of such lines it meets.
+// Every playout passes the top, so there the lines would change cores on every playout with any
+// number of threads, and the more threads, the more of them on each line; instead each thread
+// meets them once a batch, so at the top a playout meets a batch's share of a few dozen lines
+// whether 2 threads run or 64. Below the top the tree fans out: the nodes two levels down number
+// in the hundreds or thousands, each visited by a small share of all playouts, and a playout meets
+// about one line there that another thread wrote since this one last read it, again whatever the
+// number of threads; deeper nodes are visited so rarely that their lines have left a core's cache
+// between two of its visits, shared or not. So the cost of sharing the tree per playout does not
+// grow with the number of threads, while the batch bounds how late a thread sees the others'
+// playouts at the top: a sixty-fourth of the search at most. Should the lines of the top still
+// cost too much on a larger machine, a longer batch is the lever, and a tree per thread the last
+// resort.
 #pragma once
 
 #include <concepts>

@@ -170,8 +170,8 @@ class SearchTree {
 
   // Runs up to `count` playouts one after another, asking keep_going() before each after the
   // first, and returns how many the node limit did not refuse. The thread's counts at the top of
-  // the tree reach the tree when the batch ends, however it ends; a playout that faults leaves
-  // what it had counted before the fault, as it would have written it.
+  // the tree reach the tree when the batch ends, however it ends; a playout that faults has taken
+  // back its own first.
   template <typename KeepGoing>
   std::uint64_t playouts(Thread& tld, std::uint64_t count, KeepGoing&& keep_going) {
     if (views_) tld.top_view.attach(node_arena_.id(), root_node_->moves().size());

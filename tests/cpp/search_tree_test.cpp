@@ -247,22 +247,6 @@ TEST_F(SearchTreeTest, OrdinaryRewardsKeepEveryEdgeSmall) {
   EXPECT_EQ(check_sums(plain.tree().root_node().node(), 1, 18), 0U);
 }
 
-// A fingerprint of every visited edge's place and statistics, in tree order. Unvisited edges
-// count for nothing: whether a leaf has listed its edges is the tree's own affair.
-[[nodiscard]] std::uint64_t tree_fingerprint(const Node& node,
-                                             std::uint64_t hash = 1469598103934665603ULL) {
-  std::uint64_t place = 0;
-  for (const Edge& edge : node.moves()) {
-    ++place;
-    if (edge.visits() == 0) continue;
-    hash = (hash ^ place) * 1099511628211ULL;
-    hash = (hash ^ edge.visits()) * 1099511628211ULL;
-    hash = (hash ^ static_cast<std::uint64_t>(edge.sum_rewards())) * 1099511628211ULL;
-    if (const Node* const child = edge.child()) hash = tree_fingerprint(*child, hash);
-  }
-  return hash;
-}
-
 TEST(SearchOneThread, SearchesGrowExactlyTheTreesTheyAlwaysHave) {
   // Recorded from an engine whose trees were checked, edge for edge, against those of the engine
   // before its nodes moved to arenas: one thread must keep making the same choices, tie-breaks
@@ -289,7 +273,7 @@ TEST(SearchOneThread, SearchesGrowExactlyTheTreesTheyAlwaysHave) {
     Manager manager(c.state, CountingSpec{}, CountingEvaluator{&log}, c.policy,
                     search::EmptyTable{});
     EXPECT_EQ(manager.playout_n_parallel(c.playouts, 1), c.playouts);
-    EXPECT_EQ(tree_fingerprint(manager.tree().root_node().node()), c.fingerprint)
+    EXPECT_EQ(testing::tree_fingerprint(manager.tree().root_node().node()), c.fingerprint)
         << c.state.branching << " moves, " << c.playouts << " playouts";
     EXPECT_EQ(manager.tree().num_nodes(), c.nodes);
   }
