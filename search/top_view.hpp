@@ -40,7 +40,7 @@ class TopView {
   static constexpr std::size_t kLevels = 2;
   // The most edges one view keeps, some 48 bytes each, so that hundreds of threads keep little;
   // the edges of a node that would not fit are read and written in the tree directly, as below
-  // the top. The top of this game's trees takes a few thousand.
+  // the top. The top of a tree whose nodes have tens of moves takes a few thousand.
   static constexpr std::size_t kMaxEdges = std::size_t{1} << 14;
 
   TopView() = default;
