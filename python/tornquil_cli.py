@@ -11,14 +11,26 @@ def _note_interrupt(number: int, frame: object) -> None:
 
 
 # A Ctrl-C while the command is still loading ends it like one at any later moment: status 130
-# and one line, not a traceback from the middle of an import. While the imports run, the signal
-# is only noted: a KeyboardInterrupt raised inside the import machinery's own callbacks is
-# reported and dropped there, and the command would run on as if never interrupted.
+# and one line, not a traceback from the middle of an import or of this module's definitions.
+# Until the module is loaded the signal is only noted: a KeyboardInterrupt raised inside the
+# import machinery's own callbacks is reported and dropped there, and the command would run on as
+# if never interrupted.
 _interrupted_while_loading: list[int] = []
 try:
     _handler_before_loading = signal.signal(signal.SIGINT, _note_interrupt)
 except ValueError:  # imported from a thread other than the main one: signals are not ours
     _handler_before_loading = None
+
+
+def _end_loading() -> None:
+    """Puts back the Ctrl-C handling the module found, and ends with 130 if Ctrl-C came meanwhile."""
+    if _handler_before_loading is not None:
+        signal.signal(signal.SIGINT, _handler_before_loading)
+    if _interrupted_while_loading:
+        sys.stderr.write("\ninterrupted\n")
+        raise SystemExit(130)
+
+
 try:
     import argparse
     import csv
@@ -38,14 +50,8 @@ try:
 
     import tornquil
 except KeyboardInterrupt:
-    sys.stderr.write("\ninterrupted\n")
-    raise SystemExit(130) from None
-finally:
-    if _handler_before_loading is not None:
-        signal.signal(signal.SIGINT, _handler_before_loading)
-if _interrupted_while_loading:
-    sys.stderr.write("\ninterrupted\n")
-    raise SystemExit(130)
+    _interrupted_while_loading.append(signal.SIGINT)
+    _end_loading()
 
 
 SEAT_KINDS = ("mcts", "random", "human")
@@ -925,6 +931,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         print("\ninterrupted", file=sys.stderr)
         return INTERRUPTED
 
+
+_end_loading()
 
 if __name__ == "__main__":
     sys.exit(main())

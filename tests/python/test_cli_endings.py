@@ -191,6 +191,28 @@ class TestEvalEndings:
         assert child.returncode in (130, -signal.SIGINT)
         assert "Traceback" not in err
 
+    def test_ctrl_c_while_the_command_defines_its_functions_ends_it_in_one_line(self):
+        # The child sends itself Ctrl-C from the middle of the module's own definitions, after its
+        # imports, where a timed signal from outside lands only now and then.
+        code = (
+            "import os, signal, sys\n"
+            "def trace(frame, event, arg):\n"
+            "    if frame.f_code.co_name != '<module>' or not frame.f_code.co_filename.endswith('tornquil_cli.py'):\n"
+            "        return None\n"
+            "    if event == 'line' and frame.f_lineno > 200:\n"
+            "        sys.settrace(None)\n"
+            "        os.kill(os.getpid(), signal.SIGINT)\n"
+            "    return trace\n"
+            "sys.settrace(trace)\n"
+            "import tornquil_cli\n"
+            "print('loaded')\n"
+        )
+        run = subprocess.run([sys.executable, "-c", code], capture_output=True, env=environment(), timeout=60)
+        err = run.stderr.decode()
+        assert run.returncode == 130
+        assert err.strip() == "interrupted"
+        assert b"loaded" not in run.stdout
+
     def test_a_killed_worker_fails_its_game_and_the_others_still_play(self, tmp_path):
         whole, killed = tmp_path / "whole.csv", tmp_path / "killed.csv"
         arguments = ["eval", "random", "random", "--games", "20", "--seed", "100", "--jobs", "2"]
