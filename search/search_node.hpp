@@ -42,13 +42,16 @@ class NodeStats {
     return sum_evaluations_.load(std::memory_order_relaxed);
   }
 
-  void add(std::uint64_t visits, std::int64_t sum) {
-    if (visits != 0) visits_.fetch_add(visits, std::memory_order_relaxed);
+  // A negative visit count wraps: the edge's part and this one add up to the right count.
+  void add(std::int64_t visits, std::int64_t sum) {
+    if (visits != 0) {
+      visits_.fetch_add(static_cast<std::uint64_t>(visits), std::memory_order_relaxed);
+    }
     if (sum != 0) sum_evaluations_.fetch_add(sum, std::memory_order_relaxed);
   }
 
  private:
-  // Each only grows by relaxed adds, from any thread.
+  // Each changes only by relaxed adds, from any thread.
   std::atomic<std::uint64_t> visits_{0};
   std::atomic<std::int64_t> sum_evaluations_{0};
 };
@@ -79,58 +82,50 @@ class EdgeStats {
   [[nodiscard]] bool large() const {
     return (visits_.load(std::memory_order_relaxed) & kLargeMark) != 0;
   }
-  // This edge's part of the counts, without the mark.
-  [[nodiscard]] std::uint64_t own_visits() const {
-    return visits_.load(std::memory_order_relaxed) & ~kLargeMark;
+
+  // This edge's part of the counts, read once, and whether the child holds the rest.
+  struct Own {
+    EdgeCounts counts;
+    bool large;
+  };
+  [[nodiscard]] Own own() const {
+    const std::uint32_t visits = visits_.load(std::memory_order_relaxed);
+    return {{visits & ~kLargeMark, sum_.load(std::memory_order_relaxed)},
+            (visits & kLargeMark) != 0};
   }
-  [[nodiscard]] std::int64_t own_sum() const { return sum_.load(std::memory_order_relaxed); }
 
   // Whether a delta of this size may ever be added here rather than to the child's counts.
-  [[nodiscard]] static bool small_delta(std::uint64_t visits, std::int64_t sum) {
-    return visits <= static_cast<std::uint64_t>(kLargestSmallDelta) && sum <= kLargestSmallDelta &&
-           sum >= -kLargestSmallDelta;
-  }
-
-  // Takes back one visit and gives back the loss, as try_add does, for a playout that faulted.
-  [[nodiscard]] bool try_take_back(std::int64_t virtual_loss) {
-    if (large()) return false;
-    if (!small_delta(0, virtual_loss)) {
-      mark_large();
-      return false;
-    }
-    visits_.fetch_sub(1, std::memory_order_relaxed);
-    add_sum_here(virtual_loss);
-    return true;
+  [[nodiscard]] static bool small_delta(std::int64_t visits, std::int64_t sum) {
+    return visits <= kLargestSmallDelta && visits >= -kLargestSmallDelta &&
+           sum <= kLargestSmallDelta && sum >= -kLargestSmallDelta;
   }
 
   // Adds here and returns true, marking the edge large if the counts have now come near their
   // limits; returns false, having added nothing, when the edge is large or the delta too big, in
-  // which case the caller adds to the child's counts (the edge is marked for a big delta).
-  [[nodiscard]] bool try_add(std::uint64_t visits, std::int64_t sum) {
+  // which case the caller adds to the child's counts (the edge is marked for a big delta). A
+  // negative visit count takes back a visit this edge still holds while it is small.
+  [[nodiscard]] bool try_add(std::int64_t visits, std::int64_t sum) {
     if (large()) return false;
     if (!small_delta(visits, sum)) {
       mark_large();
       return false;
     }
     if (visits != 0) {
-      const std::uint64_t before =
+      const auto before = static_cast<std::int64_t>(
           visits_.fetch_add(static_cast<std::uint32_t>(visits), std::memory_order_relaxed) &
-          ~kLargeMark;
-      if (before + visits >= static_cast<std::uint64_t>(kExactBelow)) mark_large();
+          ~kLargeMark);
+      if (before + visits >= kExactBelow) mark_large();
     }
-    add_sum_here(sum);
+    if (sum != 0) {
+      const std::int64_t after =
+          sum_.fetch_add(static_cast<std::int32_t>(sum), std::memory_order_relaxed) + sum;
+      if (after >= kExactBelow || after <= -kExactBelow) mark_large();
+    }
     return true;
   }
 
  private:
   void mark_large() { visits_.fetch_or(kLargeMark, std::memory_order_relaxed); }
-
-  void add_sum_here(std::int64_t sum) {
-    if (sum == 0) return;
-    const std::int64_t after =
-        sum_.fetch_add(static_cast<std::int32_t>(sum), std::memory_order_relaxed) + sum;
-    if (after >= kExactBelow || after <= -kExactBelow) mark_large();
-  }
 
   // The count's part kept here (relaxed adds); its top bit is the large mark, set once and for
   // good, which the margins keep the count itself from reaching.
@@ -179,39 +174,24 @@ class MoveInfo {
 
   // The child's counts: the edge's part, and the child's own once the edge is large.
   [[nodiscard]] EdgeCounts counts() const {
-    EdgeCounts counts{stats_.own_visits(), stats_.own_sum()};
-    if (const NodeStats* const rest = overflow()) {
+    const EdgeStats::Own own = stats_.own();
+    EdgeCounts counts = own.counts;
+    if (const NodeStats* const rest = overflow(own.large)) {
       counts.visits += rest->visits();
       counts.sum_rewards += rest->sum_evaluations();
     }
     return counts;
   }
-  [[nodiscard]] std::uint64_t visits() const {
-    const std::uint64_t own = stats_.own_visits();
-    if (const NodeStats* const rest = overflow()) return own + rest->visits();
-    return own;
-  }
-  [[nodiscard]] std::int64_t sum_rewards() const {
-    const std::int64_t own = stats_.own_sum();
-    if (const NodeStats* const rest = overflow()) return own + rest->sum_evaluations();
-    return own;
-  }
+  [[nodiscard]] std::uint64_t visits() const { return counts().visits; }
+  [[nodiscard]] std::int64_t sum_rewards() const { return counts().sum_rewards; }
   [[nodiscard]] const EdgeStats& stats() const { return stats_; }
 
-  // Counts a playout that takes the edge, and gives back its virtual loss with its reward; a delta
-  // too big for the edge needs the child to exist.
+  // Counts a playout that takes the edge, gives back its virtual loss with its reward, or takes
+  // both back for a playout that faulted. A delta too big for the edge needs the child to exist.
   void down(std::int64_t virtual_loss) { add(1, -virtual_loss); }
   void up(std::int64_t virtual_loss, std::int64_t reward) { add(0, reward + virtual_loss); }
-  // Undoes a down whose playout faulted. While the edge is small its own part still holds that
-  // visit; once large, the child's part is taken from, which the unsigned sum of the two parts
-  // wraps back to the right count even if the visit lay in the edge's part.
-  void take_back(std::int64_t virtual_loss) {
-    if (stats_.try_take_back(virtual_loss)) return;
-    SearchNode<Spec>* const node = child();
-    if (node == nullptr) Spec::fault("an edge's counts outgrew it before its child existed");
-    node->overflow().add(~std::uint64_t{0}, virtual_loss);
-  }
-  void add(std::uint64_t visits, std::int64_t sum) {
+  void take_back(std::int64_t virtual_loss) { add(-1, virtual_loss); }
+  void add(std::int64_t visits, std::int64_t sum) {
     if (stats_.try_add(visits, sum)) return;
     SearchNode<Spec>* const node = child();
     if (node == nullptr) Spec::fault("an edge's counts outgrew it before its child existed");
@@ -240,7 +220,7 @@ class MoveInfo {
 
   // The child's counts once the edge is large. Only an add that finds the child marks it, so a
   // large edge's child exists; its own part alone stands in should that ever not hold.
-  [[nodiscard]] const NodeStats* overflow() const;
+  [[nodiscard]] const NodeStats* overflow(bool large) const;
 
   // Goes once from null to a node, by compare-and-exchange (release); loaded with acquire.
   std::atomic<SearchNode<Spec>*> child_{nullptr};
@@ -470,8 +450,8 @@ class SearchNode {
 };
 
 template <typename Spec>
-const NodeStats* MoveInfo<Spec>::overflow() const {
-  if (!stats_.large()) return nullptr;
+const NodeStats* MoveInfo<Spec>::overflow(bool large) const {
+  if (!large) return nullptr;
   const SearchNode<Spec>* const node = child();
   return node == nullptr ? nullptr : &node->overflow();
 }

@@ -130,7 +130,7 @@ class TopView {
     for (const Touched& touched : touched_) prefetch_for_write(&touched.edge->stats());
     for (const Touched& touched : touched_) {
       EdgeCounts& unpublished = unpublished_[touched.at];
-      touched.edge->add(unpublished.visits, unpublished.sum_rewards);
+      touched.edge->add(static_cast<std::int64_t>(unpublished.visits), unpublished.sum_rewards);
       unpublished = {};
     }
     touched_.clear();

@@ -17,6 +17,7 @@
 #include <span>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
 #include "search/mcts.hpp"
 #include "search/search_tree.hpp"
@@ -321,16 +322,14 @@ class MyPolicy {
   // Works on anything with visits() and sum_rewards(), in the order given. Each edge's counters
   // are read once, in the pass that copies them, and the choice is made among the copies: a
   // counter can be a load through a pointer to another node, and every key then sees the same
-  // numbers even while other threads add to them.
+  // numbers even while other threads add to them. The search itself hands choose_child counts
+  // already read.
   template <typename Edge>
   [[nodiscard]] const Edge* select_edge(std::span<const Edge> edges, PolicyRng& rng) const {
-    if (edges.size() > kReadOnce) return select_edge_reading_twice(edges, rng);
-    std::array<EdgeCounts, kReadOnce> counts;
-    for (std::size_t i = 0; i < edges.size(); ++i) {
-      counts[i] = {edges[i].visits(), edges[i].sum_rewards()};
-    }
-    const EdgeCounts* const chosen =
-        select_among(std::span<const EdgeCounts>(counts.data(), edges.size()), rng);
+    std::vector<EdgeCounts> counts;
+    counts.reserve(edges.size());
+    for (const Edge& edge : edges) counts.push_back({edge.visits(), edge.sum_rewards()});
+    const EdgeCounts* const chosen = select_among(counts, rng);
     if (chosen == nullptr) return nullptr;
     return &edges[static_cast<std::size_t>(chosen - counts.data())];
   }
@@ -353,32 +352,6 @@ class MyPolicy {
   }
 
  private:
-  // Enough for every node of the game; a wider node is valued from fresh reads.
-  static constexpr std::size_t kReadOnce = 256;
-
-  template <typename Edge>
-  [[nodiscard]] const Edge* select_edge_reading_twice(std::span<const Edge> edges,
-                                                      PolicyRng& rng) const {
-    const double total_visits = static_cast<double>(sum_of_visits(edges)) + 1.0;
-    return std::visit(
-        [&](const auto& variant) {
-          const auto key = variant.key_for(total_visits);
-          return rng.select_by_key(edges, [&key](const Edge& edge) {
-            const std::uint64_t visits = edge.visits();
-            if (visits == 0) return std::numeric_limits<double>::infinity();
-            return key(visits, edge.sum_rewards());
-          });
-        },
-        variant_);
-  }
-
-  template <typename Edge>
-  [[nodiscard]] static std::uint64_t sum_of_visits(std::span<const Edge> edges) {
-    std::uint64_t total = 0;
-    for (const Edge& edge : edges) total += edge.visits();
-    return total;
-  }
-
   Variant variant_;
 };
 

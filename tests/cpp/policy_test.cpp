@@ -189,7 +189,7 @@ TEST(MyPolicy, RememberedBonusesGiveExactlyTheKeysComputedAfresh) {
 }
 
 TEST(MyPolicy, WideNodesChooseAsIfEveryCounterWereReadAfresh) {
-  // Nodes wider than the counters kept on the stack take the other path; both must agree.
+  // Nodes of every width, the widest far beyond any of the game, choose the best key.
   for (const std::size_t width :
        {std::size_t{3}, std::size_t{256}, std::size_t{257}, std::size_t{600}}) {
     std::vector<FakeEdge> edges;
