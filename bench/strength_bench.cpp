@@ -12,6 +12,7 @@
 //   --information full    what the search knows: full, own, or both as full,own
 //   --random GAMES        a random-play row per player count first (0: none, the default)
 //   --cell-seconds S      a row stops starting games after S seconds and reports those it played
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "game_search/policy_choice.hpp"
 #include "players/game_driver.hpp"
 #include "players/mcts_player.hpp"
 #include "players/random_player.hpp"
@@ -40,7 +42,7 @@ struct Settings {
   std::size_t threads = 2;
   std::vector<int> players = {1, 2, 3, 4};
   std::vector<bool> heuristics = {false, true};
-  std::vector<int> policies = {0, 3, 4};
+  std::vector<int> policies = {MyPolicy::kNumbers.begin(), MyPolicy::kNumbers.end()};
   std::vector<Information> information = {Information::Full};
   int random_games = 0;
   std::optional<double> cell_seconds;
@@ -211,8 +213,11 @@ Settings parse(int argc, char** argv) {
       } else if (arg == "--policies") {
         settings.policies.clear();
         for (const auto& part : split(value)) {
-          const int policy = whole_number(part, 0, 4);
-          if (policy != 0 && policy != 3 && policy != 4) usage("the policies are 0, 3 and 4");
+          const int policy = whole_number(part, 0, 255);
+          if (std::find(MyPolicy::kNumbers.begin(), MyPolicy::kNumbers.end(), policy) ==
+              MyPolicy::kNumbers.end()) {
+            usage("the policies are 0, 3 and 4");
+          }
           settings.policies.push_back(policy);
         }
       } else if (arg == "--information") {

@@ -21,12 +21,11 @@
 
 #include "search/mcts.hpp"
 #include "search/search_tree.hpp"
+#include "search/tuning.hpp"
 
 namespace tornquil::search {
 
-// The most worker threads one call starts, whatever it is asked for: beyond the machine's cores
-// more threads only cost memory and start-up time, and a request for millions must not try.
-inline constexpr std::size_t kMaxSearchThreads = 256;
+using tuning::kMaxSearchThreads;
 
 // The operating system refused a worker thread: an outcome of the machine, not a broken
 // invariant. The workers already started have been stopped and joined when it is thrown.
@@ -98,7 +97,9 @@ class MCTSManager {
     Run(std::uint32_t budget, std::size_t workers)
         : counter(budget),
           batch(std::clamp<std::int64_t>(
-              std::int64_t{budget} / (static_cast<std::int64_t>(workers) * 64), 1, 64)),
+              std::int64_t{budget} /
+                  (static_cast<std::int64_t>(workers) * tuning::kBatchShareDivisor),
+              1, tuning::kMaxBatch)),
           results(workers),
           running(workers) {}
     [[nodiscard]] std::uint64_t completed() const {
@@ -121,11 +122,8 @@ class MCTSManager {
   };
 
   // One budget unit per playout: the units a worker claims it runs as one batch, checking for a
-  // stop before each, so the budget is never overrun. Claiming up to 64 at a time keeps the shared
-  // counter off the path of most playouts, and the batch is also how long the worker keeps its
-  // counts at the top of the tree to itself (see TopView): never more than a sixty-fourth of its
-  // share of the budget, so that a small budget is claimed one unit at a time, still spreads over
-  // every worker, and every worker sees the others' playouts at once.
+  // stop before each, so the budget is never overrun. The batch (see tuning.hpp) is also how long
+  // the worker keeps its counts at the top of the tree to itself (see TopView).
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
     run.started.wait(false, std::memory_order_acquire);

@@ -180,7 +180,7 @@ concept SearchTreePolicy = std::default_initializable<PolicyThreadDataOf<Spec>> 
 // with the state reached; it returns a node already in the tree for an equal state, which the
 // edge then shares, or null to have a node built. insert is called once for every node a
 // playout built and published, with its state, and answers with the node it already held for
-// that state (counted as a late hit; the new node stays in the tree) or null. Both run on any
+// that state (the new node stays in the tree) or null. Both run on any
 // search thread at once, through the one shared table, which must synchronise itself. A node
 // handed out stays valid as long as the tree. A node's counts live in the edge that leads to it,
 // so an edge that shares a node counts only the playouts that took that edge.

@@ -19,6 +19,8 @@
 #include <new>
 #include <vector>
 
+#include "search/tuning.hpp"
+
 namespace tornquil::search {
 
 class NodeArena {
@@ -105,10 +107,8 @@ class NodeArena {
 
  private:
   static constexpr std::size_t kBlockAlignment = 64;
-  // Small first blocks keep a tree of a few playouts small; doubling keeps large trees to a few
-  // hundred blocks, and the cap bounds what a thread leaves unused at the end.
-  static constexpr std::size_t kFirstBlockBytes = std::size_t{16} << 10;
-  static constexpr std::size_t kMaxBlockBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kFirstBlockBytes = tuning::kFirstArenaBlockBytes;
+  static constexpr std::size_t kMaxBlockBytes = tuning::kMaxArenaBlockBytes;
 
   // The header sits on a cache line of its own: its node count is read by other threads.
   struct alignas(kBlockAlignment) Block {

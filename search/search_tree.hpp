@@ -55,17 +55,14 @@ void seed_thread_stream(PolicyData& data, std::uint64_t index) {
 template <typename Spec>
 class SearchHandle {
  public:
-  SearchHandle(const SearchNode<Spec>& node, ThreadData<Spec>& tld, const Spec& manager)
-      : node_(node), tld_(tld), spec_(manager) {}
+  SearchHandle(const SearchNode<Spec>& node, ThreadData<Spec>& tld) : node_(node), tld_(tld) {}
 
   [[nodiscard]] const SearchNode<Spec>& node() const { return node_; }
   [[nodiscard]] ThreadData<Spec>& thread_data() const { return tld_; }
-  [[nodiscard]] const Spec& manager() const { return spec_; }
 
  private:
   const SearchNode<Spec>& node_;
   ThreadData<Spec>& tld_;
-  const Spec& spec_;
 };
 
 // Read access to a node, for callers outside the search.
@@ -190,7 +187,6 @@ class SearchTree {
   }
 
   [[nodiscard]] NodeHandle<Spec> root_node() const { return NodeHandle<Spec>(*root_node_); }
-  [[nodiscard]] const State& root_state() const { return root_state_; }
   [[nodiscard]] const Spec& spec() const { return spec_; }
   [[nodiscard]] const TreePolicy& tree_policy() const { return tree_policy_; }
   [[nodiscard]] const Evaluator& evaluator() const { return eval_; }
@@ -207,9 +203,6 @@ class SearchTree {
   }
   [[nodiscard]] std::uint64_t transposition_table_hits() const {
     return transposition_table_hits_.load(std::memory_order_relaxed);
-  }
-  [[nodiscard]] std::uint64_t delayed_transposition_table_hits() const {
-    return delayed_transposition_table_hits_.load(std::memory_order_relaxed);
   }
 
  private:
@@ -403,7 +396,7 @@ class SearchTree {
 
   [[nodiscard]] std::size_t choose_among(const Node& node, std::span<const EdgeCounts> counts,
                                          Thread& tld) const {
-    SearchHandle<Spec> handle(node, tld, spec_);
+    SearchHandle<Spec> handle(node, tld);
     const EdgeCounts* const chosen = tree_policy_.choose_child(counts, handle);
     if (chosen == nullptr) Spec::fault("tree policy chose no edge from a node that has edges");
     return static_cast<std::size_t>(chosen - counts.data());
@@ -425,7 +418,7 @@ class SearchTree {
       prefetch(*list);
       return list->edges();
     }
-    SearchHandle<Spec> handle(node, tld, spec_);
+    SearchHandle<Spec> handle(node, tld);
     auto* const listed =
         list_edges<Spec>(eval_, tree_policy_, state, edge_arena_, tld.edge_cursor, &handle);
     auto* const installed = node.publish_edges_if_null(listed);
@@ -457,7 +450,7 @@ class SearchTree {
       transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
       return arrive(walk, choice.publish_child_if_null(found), false);
     }
-    SearchHandle<Spec> handle(*walk.node, tld, spec_);
+    SearchHandle<Spec> handle(*walk.node, tld);
     Node* const created =
         create_node<Spec>(eval_, walk.state, node_arena_, tld.node_cursor, &handle);
     Node* const installed = choice.publish_child_if_null(created);
@@ -469,9 +462,8 @@ class SearchTree {
     }
     node_arena_.count_node(tld.node_cursor);
     if (limited_) nodes_and_playouts_in_progress_.fetch_add(1, std::memory_order_relaxed);
-    if (table_.template insert<Spec>(walk.state, *created) != nullptr) {
-      delayed_transposition_table_hits_.fetch_add(1, std::memory_order_relaxed);
-    }
+    // A node the table already held for this state is left to its own edges; ours stays.
+    (void)table_.template insert<Spec>(walk.state, *created);
     return arrive(walk, created, true);
   }
 
@@ -482,7 +474,7 @@ class SearchTree {
 
   [[nodiscard]] StateEvaluation evaluate_leaf(const Walk& walk, Thread& tld) const {
     if (walk.did_we_create) return walk.node->evaln();
-    SearchHandle<Spec> handle(*walk.node, tld, spec_);
+    SearchHandle<Spec> handle(*walk.node, tld);
     return eval_.evaluate_existing_state(walk.state, walk.node->evaln(), handle);
   }
 
@@ -496,7 +488,7 @@ class SearchTree {
       } else {
         step.edge->up(walk.virtual_loss, rewards[i]);
       }
-      SearchHandle<Spec> handle(*step.node, tld, spec_);
+      SearchHandle<Spec> handle(*step.node, tld);
       spec_.on_backpropagation(evaln, handle);
     }
   }
@@ -519,8 +511,6 @@ class SearchTree {
   std::atomic<std::size_t> nodes_and_playouts_in_progress_{1};
   // Each +1 by a playout whose table lookup found a node (relaxed; only grows).
   std::atomic<std::uint64_t> transposition_table_hits_{0};
-  // Each +1 by a playout whose table insert answered with an existing node (relaxed; only grows).
-  std::atomic<std::uint64_t> delayed_transposition_table_hits_{0};
   // Each +1 by a playout that lost the race to publish a child or a node's edges (relaxed; only
   // grows).
   std::atomic<std::uint64_t> expansion_contention_events_{0};

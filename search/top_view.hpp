@@ -25,6 +25,7 @@
 #include "search/mcts.hpp"
 #include "search/prefetch.hpp"
 #include "search/search_node.hpp"
+#include "search/tuning.hpp"
 
 namespace tornquil::search {
 
@@ -38,10 +39,9 @@ class TopView {
   static constexpr Position kNotViewed = std::numeric_limits<Position>::max();
   // The levels kept in a view: the root's edges and those of its children.
   static constexpr std::size_t kLevels = 2;
-  // The most edges one view keeps, some 48 bytes each, so that hundreds of threads keep little;
-  // the edges of a node that would not fit are read and written in the tree directly, as below
-  // the top. The top of a tree whose nodes have tens of moves takes a few thousand.
-  static constexpr std::size_t kMaxEdges = std::size_t{1} << 14;
+  // The edges of a node that would not fit are read and written in the tree directly, as below
+  // the top.
+  static constexpr std::size_t kMaxEdges = tuning::kMaxTopViewEdges;
 
   TopView() = default;
   TopView(const TopView&) = delete;

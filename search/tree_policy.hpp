@@ -289,7 +289,10 @@ class MyPolicy {
 
   explicit MyPolicy(Variant variant) : variant_(variant) {}
 
-  // The policy a search player names by number: absent or 0, 3 and 4, with `max_score` the
+  // The numbers that name a policy, in the order tools list them; nothing else names one.
+  static constexpr std::array<std::uint8_t, 3> kNumbers{0, 3, 4};
+
+  // The policy a search player names by number: absent or one of kNumbers, with `max_score` the
   // largest reward a playout can bring back. Any other number names none, and `refuse`, which
   // must not return, is called with it.
   template <typename Refuse>

@@ -176,40 +176,6 @@ void fill_counts_high(std::vector<float>& out, std::size_t at) {
   out[at + jester_id] = 2;
 }
 
-template <std::size_t N>
-State<N> resample(State<N> state, std::size_t seat, std::uint64_t seed) {
-  StdRng rng = StdRng::seed_from_u64(seed);
-  std::vector<Card*> slots;
-  for (std::size_t other = 0; other < N; ++other) {
-    if (other == seat) continue;
-    for (Card& card : state.players[other].hand) {
-      if (!is_royal(card)) slots.push_back(&card);
-    }
-  }
-  for (Card& card : state.table.tavern_deck) {
-    if (!is_royal(card)) slots.push_back(&card);
-  }
-  std::vector<Card> cards;
-  for (const Card* slot : slots) cards.push_back(*slot);
-  shuffle(rng, cards);
-  for (std::size_t i = 0; i < slots.size(); ++i) *slots[i] = cards[i];
-  // The enemies below the current one are untouched and come in rank groups, Kings at the bottom.
-  CastleDeck& castle = state.table.castle_deck;
-  std::size_t begin = 0;
-  const std::size_t waiting = castle.empty() ? 0 : castle.size() - 1;
-  while (begin < waiting) {
-    std::size_t end = begin;
-    while (end < waiting && castle[end].card().value == castle[begin].card().value) ++end;
-    StaticVec<Enemy, 4> group;
-    for (std::size_t i = begin; i < end; ++i) group.push_back(castle[i]);
-    shuffle(rng, group);
-    for (std::size_t i = begin; i < end; ++i) castle[i] = group[i - begin];
-    begin = end;
-  }
-  state.rng_seed = rng.next_u64();
-  return state;
-}
-
 void check_seat(const StateEnum& state, std::size_t seat) {
   if (seat >= state.player_count()) fault("the observing seat is not a seat of this game");
 }
@@ -342,7 +308,10 @@ std::vector<float> observe(const StateEnum& state, std::size_t seat, Information
 
 StateEnum resample_hidden(const StateEnum& state, std::size_t seat, std::uint64_t seed) {
   check_seat(state, seat);
-  return state.visit([&](const auto& inner) { return StateEnum(resample(inner, seat, seed)); });
+  return state.visit([&](const auto& inner) {
+    StdRng sampling = StdRng::seed_from_u64(seed);
+    return StateEnum(sample_world(inner, PlayerId{seat}, sampling));
+  });
 }
 
 }  // namespace tornquil::env

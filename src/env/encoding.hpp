@@ -10,9 +10,12 @@
 #include <optional>
 #include <vector>
 
+#include "rules/seat_view.hpp"
 #include "rules/state_enum.hpp"
 
 namespace tornquil::env {
+
+using tornquil::Information;
 
 // A card's number: suit * 13 + value - 1 for Ace to King of the four suits, then the jester.
 inline constexpr std::size_t card_ids = 53;
@@ -61,9 +64,6 @@ inline constexpr std::size_t action_count = change_player_block.first + change_p
 [[nodiscard]] std::vector<std::size_t> legal_indices(const StateEnum& state);
 [[nodiscard]] std::array<std::int8_t, action_count> legal_mask(const StateEnum& state);
 
-// What an observation holds: only what the seat can know, or everything.
-enum class Information : std::uint8_t { Own = 0, Full = 1 };
-
 // The blocks of an observation, in order. The counts of a pile are per card id.
 struct ObservationLayout {
   static constexpr std::size_t hand_slots = 0;  // 8 x 53, one-hot by position
@@ -108,10 +108,9 @@ static_assert(action_count == 585 && ObservationLayout::own_size == 645 &&
 [[nodiscard]] std::vector<float> observe(const StateEnum& state, std::size_t seat,
                                          Information information);
 
-// A state the seat cannot tell from this one: the cards hidden from it (the other hands and the
-// tavern deck, but no royal, whose place is public) dealt anew among the same places, the
-// enemies still to come reordered within their rank, and a new seed for the random steps ahead.
-// Its own observation for the seat is unchanged.
+// A state the seat cannot tell from this one: the world `sample_world` draws with a generator
+// seeded from `seed`. It depends only on the seat's view and the seed, never on where the hidden
+// cards really are, and the seat's own observation of it is unchanged.
 [[nodiscard]] StateEnum resample_hidden(const StateEnum& state, std::size_t seat,
                                         std::uint64_t seed);
 

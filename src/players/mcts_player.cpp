@@ -6,7 +6,7 @@
 #include <string>
 
 #include "game_search/search_settings.hpp"
-#include "game_search/world_sampler.hpp"
+#include "rules/seat_view.hpp"
 
 namespace tornquil {
 namespace {

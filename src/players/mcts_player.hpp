@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "players/play.hpp"
+#include "players/player_settings.hpp"
+#include "rules/seat_view.hpp"
 #include "rules/state.hpp"
 
 namespace tornquil {
@@ -18,23 +20,6 @@ struct RankedAction {
   std::uint64_t visits = 0;
   double average_reward = 0.0;  // NaN for an action never visited
 };
-
-// What the searching seat may know of the table.
-enum class Information : std::uint8_t {
-  Full,  // the true state, hidden cards and the random seed included
-  Own,   // only what its seat can know; the rest is sampled afresh for each decision
-};
-
-// Under Information::Own a decision searches one sampled world per this many playouts of its
-// budget, at least one world and at most kMaxWorlds.
-inline constexpr std::uint32_t kPlayoutsPerWorld = 250;
-inline constexpr std::uint32_t kMaxWorlds = 40;
-
-// How many worlds a decision with `playouts` samples under Information::Own.
-[[nodiscard]] constexpr std::uint32_t worlds_for(std::uint32_t playouts) {
-  const std::uint32_t worlds = playouts / kPlayoutsPerWorld;
-  return worlds < 1 ? 1 : (worlds > kMaxWorlds ? kMaxWorlds : worlds);
-}
 
 // The options beyond the four positional settings; the defaults are the plain search.
 struct MCTSOptions {
@@ -82,10 +67,6 @@ class MCTSPlayer {
     return ranked_actions_;
   }
 
-  [[nodiscard]] std::uint32_t playouts() const { return playouts_; }
-  [[nodiscard]] std::size_t num_threads() const { return num_threads_; }
-  [[nodiscard]] bool use_heuristics() const { return use_heuristics_; }
-  [[nodiscard]] std::optional<std::uint8_t> policy_variation() const { return policy_variation_; }
   [[nodiscard]] const MCTSOptions& options() const { return options_; }
 
   // Taken by whoever drives one player object from several threads (the binding does), so that

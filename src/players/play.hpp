@@ -3,7 +3,6 @@
 // advances, a search keeps its ranking); the state it is given is its own copy and only read.
 #pragma once
 
-#include <chrono>
 #include <concepts>
 #include <functional>
 
@@ -23,11 +22,11 @@ concept Play = requires(P& player, const State<1>& one, const State<2>& two, con
 };
 
 // Called by a player on the thread that asked it to decide, whenever a long decision can pause:
-// at least every kDecisionCheckPeriod while a search runs, and after every interrupted read of
-// the console. It throws to abandon the decision (the caller's signal handler raised, say); the
-// player is then left as it was before the decision. Empty means nothing to check.
+// at least every kDecisionCheckPeriod (player_settings.hpp) while a search runs, and after every
+// interrupted read of the console. It throws to abandon the decision (the caller's signal handler
+// raised, say); the player is then left as it was before the decision. Empty means nothing to
+// check.
 using DecisionCheck = std::function<void()>;
-inline constexpr std::chrono::milliseconds kDecisionCheckPeriod{20};
 
 // A player that can pause offers play(state, check); the others are asked without the check.
 template <typename P, typename S>

@@ -114,7 +114,7 @@ TEST(EnvObservation, ResamplingKeepsTheSeatsViewAndEveryCard) {
   const auto& before = std::get<State<3>>(state.variant());
   const auto& after = std::get<State<3>>(other.variant());
   EXPECT_EQ(after.players[0], before.players[0]);
-  EXPECT_EQ(after.players[1].hand[2], card("Qd"));  // a royal's place is public
+  EXPECT_EQ(after.players[1].hand[0], card("Qd"));  // a royal's place is public
   EXPECT_EQ(after.table.tavern_deck[2], card("Kd"));
   EXPECT_EQ(after.table.castle_deck.back(), before.table.castle_deck.back());
   std::multiset<std::string> cards_before;
@@ -129,6 +129,28 @@ TEST(EnvObservation, ResamplingKeepsTheSeatsViewAndEveryCard) {
   for (std::size_t i = 0; i + 1 < after.table.castle_deck.size(); ++i) {
     EXPECT_EQ(after.table.castle_deck[i].card().value, before.table.castle_deck[i].card().value);
   }
+}
+
+// Were the hidden cards shuffled from their true order, anyone who knows the seed could undo the
+// permutation and read them: a resampled state must come from the seat's view alone.
+TEST(EnvObservation, ResamplingDependsOnlyOnWhatTheSeatSees) {
+  StateBuilder<3> table;
+  table.hand(0, "4s 5s").castle({enemy("Ks"), enemy("Kh"), enemy("Qs"), enemy("Qh"), enemy("Jc")});
+  StateBuilder<3> other_table = table;
+  const StateEnum state(table.hand(1, "6h 7h Qd").hand(2, "8c 9c").tavern("2c 3c Kd 10d").build());
+  State<3> rearranged =
+      other_table.hand(1, "9c Qd 2c")
+          .hand(2, "10d 6h")
+          .tavern("8c 7h Kd 3c")
+          .castle({enemy("Kh"), enemy("Ks"), enemy("Qh"), enemy("Qs"), enemy("Jc")})
+          .build();
+  rearranged.rng_seed = 77;
+  const StateEnum other(rearranged);
+  ASSERT_NE(other, state);
+  for (std::uint64_t seed = 0; seed < 20; ++seed) {
+    EXPECT_EQ(env::resample_hidden(other, 0, seed), env::resample_hidden(state, 0, seed));
+  }
+  EXPECT_NE(env::resample_hidden(state, 0, 1), env::resample_hidden(state, 0, 2));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "game_search/world_sampler.hpp"
+#include "rules/seat_view.hpp"
 
 #include <algorithm>
 #include <span>

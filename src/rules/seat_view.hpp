@@ -1,5 +1,6 @@
 // What one seat at the table can know of a state, and worlds drawn at random among the states it
-// cannot tell apart: the ground a search stands on when it must not peek.
+// cannot tell apart: the one model of hidden information that the players' searches, the learning
+// environment and any other fair observer stand on.
 //
 // The seat knows its own hand; the discard pile, the cards played against the current enemy and
 // the enemies beaten (they left the castle deck, whose contents are public); the current enemy
@@ -17,10 +18,18 @@
 // it anywhere in the deck or in another hand.
 #pragma once
 
+#include <cstdint>
+
 #include "rules/rng.hpp"
 #include "rules/state.hpp"
 
 namespace tornquil {
+
+// What an observer of the table may know.
+enum class Information : std::uint8_t {
+  Full,  // the true state, hidden cards and the random seed included
+  Own,   // only what one seat can know (seat_view below); the rest is hidden or sampled
+};
 
 // A royal card's place is public once it is in the tavern deck or a hand.
 [[nodiscard]] constexpr bool place_is_public(Card card) {
