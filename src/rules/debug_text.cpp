@@ -4,26 +4,34 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
+#include <string_view>
 
 namespace tornquil {
 namespace {
 
-bool decide_colouring() {
-  if (const char* force = std::getenv("CLICOLOR_FORCE"); force && std::strcmp(force, "0") != 0) {
-    return true;
-  }
-  if (std::getenv("NO_COLOR") != nullptr) return false;
-  if (const char* clicolor = std::getenv("CLICOLOR"); clicolor && std::strcmp(clicolor, "0") == 0) {
-    return false;
-  }
-  return isatty(STDOUT_FILENO) == 1;
+std::optional<std::string_view> variable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string_view(value);
 }
 
 }  // namespace
 
+bool decide_colouring(const ColourSettings& settings) {
+  if (settings.clicolor_force && *settings.clicolor_force != "0") return true;
+  if (settings.no_color) return false;
+  if (settings.clicolor && *settings.clicolor == "0") return false;
+  return settings.stdout_is_terminal;
+}
+
 bool colouring_enabled() {
-  static const bool enabled = decide_colouring();
+  static const bool enabled = decide_colouring({
+      .clicolor_force = variable("CLICOLOR_FORCE"),
+      .no_color = variable("NO_COLOR"),
+      .clicolor = variable("CLICOLOR"),
+      .stdout_is_terminal = isatty(STDOUT_FILENO) == 1,
+  });
   return enabled;
 }
 

@@ -17,8 +17,18 @@ enum class Layout : std::uint8_t { Compact, Pretty };
 // Whether card texts carry terminal colour codes. `Auto` asks the process-wide decision.
 enum class Colouring : std::uint8_t { Auto, On, Off };
 
-// The process-wide colouring decision, made on first use from CLICOLOR_FORCE, NO_COLOR,
-// CLICOLOR and whether standard output is a terminal, then kept for the life of the process.
+// What decides whether card texts are coloured: three environment variables, each unset or set
+// to some text, and whether standard output is a terminal.
+struct ColourSettings {
+  std::optional<std::string_view> clicolor_force;  // set and not "0": colour, whatever else holds
+  std::optional<std::string_view> no_color;        // set to anything, even "": no colour
+  std::optional<std::string_view> clicolor;        // "0": no colour
+  bool stdout_is_terminal = false;                 // otherwise colour exactly on a terminal
+};
+[[nodiscard]] bool decide_colouring(const ColourSettings& settings);
+
+// The process-wide colouring decision, made on first use from the process's environment and its
+// standard output, then kept for the life of the process.
 [[nodiscard]] bool colouring_enabled();
 
 class DebugWriter {

@@ -158,73 +158,45 @@ std::optional<bool> decision_of(const Environment& environment, Stdout out) {
   }
 }
 
-bool expected_decision(const Environment& environment, Stdout out) {
-  if (environment.clicolor_force && *environment.clicolor_force != "0") return true;
-  if (environment.no_color) return false;
-  if (environment.clicolor && *environment.clicolor == "0") return false;
-  return out == Stdout::Terminal;
-}
-
-std::string describe_case(const Environment& environment, Stdout out) {
-  const auto show = [](const std::optional<std::string>& value) {
-    return value ? "\"" + *value + "\"" : std::string("unset");
+// The decision itself, case by case: force (unless "0") beats NO_COLOR, which beats CLICOLOR=0,
+// which beats the terminal test; a variable set to the empty text counts as set.
+TEST(ColouringDecision, ForceThenNoColorThenClicolorThenTheTerminal) {
+  using V = std::optional<std::string_view>;
+  const V unset;
+  struct Case {
+    V force, no_color, clicolor;
+    bool terminal, coloured;
   };
-  return "CLICOLOR_FORCE=" + show(environment.clicolor_force) +
-         " NO_COLOR=" + show(environment.no_color) + " CLICOLOR=" + show(environment.clicolor) +
-         (out == Stdout::Terminal ? " on a terminal" : " on a pipe");
-}
-
-TEST(ColouringDecision, ForceOtherThanZeroWinsOverNoColor) {
-  EXPECT_EQ(decision_of({"1", "1", "0"}, Stdout::Pipe), true);
-  EXPECT_EQ(decision_of({"", "1", std::nullopt}, Stdout::Pipe), true);
-}
-
-TEST(ColouringDecision, ForceZeroCountsAsUnset) {
-  EXPECT_EQ(decision_of({"0", std::nullopt, std::nullopt}, Stdout::Pipe), false);
-  EXPECT_EQ(decision_of({"0", "", std::nullopt}, Stdout::Terminal).value_or(false), false);
-}
-
-TEST(ColouringDecision, EmptyNoColorSwitchesColourOffOnATerminal) {
-  EXPECT_EQ(decision_of({std::nullopt, "", std::nullopt}, Stdout::Terminal).value_or(false), false);
-}
-
-TEST(ColouringDecision, ClicolorOnlySwitchesOffAndNeverForcesOn) {
-  EXPECT_EQ(decision_of({std::nullopt, std::nullopt, "1"}, Stdout::Pipe), false);
-  EXPECT_EQ(decision_of({std::nullopt, std::nullopt, "0"}, Stdout::Terminal).value_or(false),
-            false);
-}
-
-TEST(ColouringDecision, EveryCombinationFollowsForceThenNoColorThenClicolorThenTheTerminal) {
-  ASSERT_TRUE(probe_installed);
-  const std::vector<std::optional<std::string>> force_values{std::nullopt, "0", "1"};
-  const std::vector<std::optional<std::string>> no_color_values{std::nullopt, "", "1"};
-  const std::vector<std::optional<std::string>> clicolor_values{std::nullopt, "0", "1"};
-  bool terminal_missing = false;
-  for (const auto& force : force_values) {
-    for (const auto& no_color : no_color_values) {
-      for (const auto& clicolor : clicolor_values) {
-        for (const Stdout out : {Stdout::Pipe, Stdout::Terminal}) {
-          const Environment environment{force, no_color, clicolor};
-          const std::optional<bool> decision = decision_of(environment, out);
-          if (!decision && out == Stdout::Terminal) {
-            terminal_missing = true;
-            continue;
-          }
-          ASSERT_TRUE(decision.has_value()) << describe_case(environment, out);
-          EXPECT_EQ(*decision, expected_decision(environment, out))
-              << describe_case(environment, out);
-        }
-      }
-    }
+  const Case cases[] = {
+      {unset, unset, unset, false, false}, {unset, unset, unset, true, true},
+      {"1", unset, unset, false, true},    {"", unset, unset, false, true},
+      {"0", unset, unset, false, false},   {"0", unset, unset, true, true},
+      {"1", "1", unset, false, true},      {"1", unset, "0", false, true},
+      {"", "1", unset, false, true},       {unset, "", unset, false, false},
+      {unset, "", unset, true, false},     {unset, "1", unset, true, false},
+      {"0", "", unset, true, false},       {unset, unset, "1", false, false},
+      {unset, unset, "1", true, true},     {unset, unset, "0", true, false},
+      {"0", unset, "1", false, false},     {unset, "1", "1", true, false},
+  };
+  for (const Case& c : cases) {
+    const ColourSettings settings{c.force, c.no_color, c.clicolor, c.terminal};
+    EXPECT_EQ(decide_colouring(settings), c.coloured)
+        << "CLICOLOR_FORCE=" << c.force.value_or("(unset)")
+        << " NO_COLOR=" << c.no_color.value_or("(unset)")
+        << " CLICOLOR=" << c.clicolor.value_or("(unset)") << (c.terminal ? " terminal" : " pipe");
   }
-  if (terminal_missing) GTEST_SKIP() << "no pseudo-terminal here; only the pipe cases ran";
 }
 
-TEST(ColouringDecision, ColourOnTerminalWhenNothingIsSet) {
-  const std::optional<bool> decision = decision_of({}, Stdout::Terminal);
-  if (!decision) GTEST_SKIP() << "no pseudo-terminal here";
-  EXPECT_TRUE(*decision);
+// A fresh process reads its own environment and standard output into that decision.
+TEST(ColouringDecision, AProcessDecidesFromItsEnvironmentAndItsStandardOutput) {
+  ASSERT_TRUE(probe_installed);
   EXPECT_EQ(decision_of({}, Stdout::Pipe), false);
+  EXPECT_EQ(decision_of({"", std::nullopt, std::nullopt}, Stdout::Pipe), true);
+  const std::optional<bool> on_terminal = decision_of({}, Stdout::Terminal);
+  if (!on_terminal) GTEST_SKIP() << "no pseudo-terminal here; only the pipe cases ran";
+  EXPECT_EQ(on_terminal, true);
+  EXPECT_EQ(decision_of({std::nullopt, "", std::nullopt}, Stdout::Terminal), false);
+  EXPECT_EQ(decision_of({std::nullopt, std::nullopt, "0"}, Stdout::Terminal), false);
 }
 
 }  // namespace
