@@ -59,6 +59,18 @@ Ref Ref::checked(PyObject* object) {
   return Ref(object);
 }
 
+Ref text(std::string_view utf8) {
+  return Ref::checked(
+      PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+Ref integer(std::size_t value) { return Ref::checked(PyLong_FromSize_t(value)); }
+
+Ref bytes(const void* data, std::size_t size) {
+  return Ref::checked(
+      PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size)));
+}
+
 void raise(PyObject* type, const std::string& message) {
   PyErr_SetString(type, message.c_str());
   throw ErrorAlreadySet{};
@@ -71,11 +83,13 @@ void raise_already_set() {
   throw ErrorAlreadySet{};
 }
 
-std::string type_name(PyObject* object) {
-  const char* name = Py_TYPE(object)->tp_name;
+std::string class_name(PyTypeObject* type) {
+  const char* name = type->tp_name;
   const char* last_dot = std::strrchr(name, '.');
   return last_dot ? last_dot + 1 : name;
 }
+
+std::string type_name(PyObject* object) { return class_name(Py_TYPE(object)); }
 
 std::string repr_text(PyObject* object) {
   const Ref text = Ref::checked(PyObject_Repr(object));

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tornquil::capi {
@@ -55,6 +56,9 @@ class Ref {
 [[nodiscard]] inline Ref none() { return Ref::borrow(Py_None); }
 [[nodiscard]] inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
 [[nodiscard]] inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
+[[nodiscard]] Ref text(std::string_view utf8);
+[[nodiscard]] Ref integer(std::size_t value);
+[[nodiscard]] Ref bytes(const void* data, std::size_t size);
 
 // Thrown once a Python exception has been set; `guarded` passes it on to the interpreter.
 struct ErrorAlreadySet {};
@@ -64,6 +68,7 @@ struct ErrorAlreadySet {};
 
 // The type's own name without its module, as the interpreter's messages show it.
 [[nodiscard]] std::string type_name(PyObject* object);
+[[nodiscard]] std::string class_name(PyTypeObject* type);
 // repr(object), as messages quote a value.
 [[nodiscard]] std::string repr_text(PyObject* object);
 // "'int' object cannot be converted to 'Card'": the standard conversion failure.

@@ -17,24 +17,15 @@ struct Game {
   std::optional<GameResult> result;
 };
 
-struct GameObject {
-  PyObject_HEAD Game game;
-};
-
-Game& game_of(PyObject* self) { return reinterpret_cast<GameObject*>(self)->game; }
-const ModuleState& state_for(PyObject* self) { return module_state_of(Py_TYPE(self)); }
+Game& game_of(PyObject* self) { return value_of<Game>(self); }
 
 Ref wrap_game(const ModuleState& module, Game game) {
-  auto* type = reinterpret_cast<PyTypeObject*>(module.game_type);
-  Ref object = Ref::checked(type->tp_alloc(type, 0));
-  new (&game_of(object.get())) Game(std::move(game));
-  return object;
+  return box(module.game_type, std::move(game));
 }
 
 Information to_information(const Argument& argument) {
   const std::string name = to_string(argument);
-  if (name == "own") return Information::Own;
-  if (name == "full") return Information::Full;
+  if (const std::optional<Information> information = information_named(name)) return *information;
   raise(PyExc_ValueError, "information must be 'own' or 'full', not '" + name + "'");
 }
 
@@ -53,8 +44,7 @@ Ref result_name(const std::optional<GameResult>& result) {
 }
 
 PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  const ModuleState& module = module_state_of(type);
-  return guarded(module, [&] {
+  return guarded(type, [&](const ModuleState& module) {
     const auto [players, seed] =
         parse_arguments("Game", std::array{"players", "seed"}, 1, args, kwargs);
     auto created = StateEnum::create(to_u64(players), to_optional_u64(seed));
@@ -64,24 +54,19 @@ PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  game_of(self).~Game();
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
 PyObject* player_count(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] { return integer(game_of(self).state.player_count()); });
+  return guarded(self,
+                 [&](const ModuleState&) { return integer(game_of(self).state.player_count()); });
 }
 
 PyObject* has_turn(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] { return integer(game_of(self).state.has_turn().index); });
+  return guarded(self,
+                 [&](const ModuleState&) { return integer(game_of(self).state.has_turn().index); });
 }
 
 // An ended game offers nothing.
 PyObject* legal_mask(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState&) {
     const Game& game = game_of(self);
     std::array<std::int8_t, action_count> mask{};
     if (!game.result) mask = env::legal_mask(game.state);
@@ -90,7 +75,7 @@ PyObject* legal_mask(PyObject* self, PyObject*) {
 }
 
 PyObject* legal_indices(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState&) {
     const Game& game = game_of(self);
     Ref list = Ref::checked(PyList_New(0));
     if (game.result) return list;
@@ -102,7 +87,7 @@ PyObject* legal_indices(PyObject* self, PyObject*) {
 }
 
 PyObject* step(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState&) {
     const auto [index_argument] = parse_arguments("step", std::array{"index"}, 1, args, kwargs);
     const std::uint64_t index = to_u64(index_argument);
     Game& game = game_of(self);
@@ -118,19 +103,19 @@ PyObject* step(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* result(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] { return result_name(game_of(self).result); });
+  return guarded(self, [&](const ModuleState&) { return result_name(game_of(self).result); });
 }
 
 // The enemies defeated so far; all twelve once the game is won.
 PyObject* level(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState&) {
     const Game& game = game_of(self);
     return integer(game.result ? game.result->score() : game.state.reward());
   });
 }
 
 PyObject* observation(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState&) {
     const auto [seat, information] =
         parse_arguments("observation", std::array{"seat", "information"}, 2, args, kwargs);
     const Game& game = game_of(self);
@@ -141,7 +126,7 @@ PyObject* observation(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* action_text(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState&) {
     const auto [index_argument] =
         parse_arguments("action_text", std::array{"index"}, 1, args, kwargs);
     const std::uint64_t index = to_u64(index_argument);
@@ -157,23 +142,24 @@ PyObject* action_text(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* copy(PyObject* self, PyObject*) {
-  return guarded(state_for(self), [&] { return wrap_game(state_for(self), game_of(self)); });
+  return guarded(self, [&](const ModuleState& module) { return wrap_game(module, game_of(self)); });
 }
 
 PyObject* resample(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded(state_for(self), [&] {
+  return guarded(self, [&](const ModuleState& module) {
     const auto [seat, seed] =
         parse_arguments("resample_hidden", std::array{"seat", "seed"}, 2, args, kwargs);
     const Game& game = game_of(self);
     if (game.result) raise(PyExc_RuntimeError, "the game has ended");
     return wrap_game(
-        state_for(self),
+        module,
         Game{resample_hidden(game.state, to_seat(seat, game.state), to_u64(seed)), std::nullopt});
   });
 }
 
 PyObject* display(PyObject* self) {
-  return guarded(state_for(self), [&] { return text(game_of(self).state.display_text()); });
+  return guarded(self,
+                 [&](const ModuleState&) { return text(game_of(self).state.display_text()); });
 }
 
 PyMethodDef game_methods[] = {
@@ -207,7 +193,7 @@ constexpr unsigned int immutable_type = 0;
 
 PyType_Slot game_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&new_game)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Game>)},
     {Py_tp_str, reinterpret_cast<void*>(&display)},
     {Py_tp_methods, game_methods},
     {0, nullptr},
@@ -215,14 +201,14 @@ PyType_Slot game_slots[] = {
 
 PyType_Spec game_spec = {
     .name = "_tornquil_env.Game",
-    .basicsize = sizeof(GameObject),
+    .basicsize = sizeof(Object<Game>),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | immutable_type,
     .slots = game_slots,
 };
 
 PyObject* observation_size(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return guarded(module_state(module), [&] {
+  return guarded_in_module<ModuleState>(module, [&](const ModuleState&) {
     const auto [information] =
         parse_arguments("observation_size", std::array{"information"}, 1, args, kwargs);
     return integer(env::observation_size(to_information(information)));
@@ -230,7 +216,7 @@ PyObject* observation_size(PyObject* module, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* observation_high(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return guarded(module_state(module), [&] {
+  return guarded_in_module<ModuleState>(module, [&](const ModuleState&) {
     const auto [information] =
         parse_arguments("observation_high", std::array{"information"}, 1, args, kwargs);
     const std::vector<float> high = env::observation_high(to_information(information));
@@ -262,32 +248,29 @@ Ref action_blocks() {
 }
 
 int exec_module(PyObject* module) {
-  ModuleState& state = module_state(module);
-  try {
-    state.panic_exception = Ref::checked(PyErr_NewException("_tornquil_env.PanicException",
-                                                            PyExc_BaseException, nullptr))
-                                .release();
-    state.game_type = Ref::checked(PyType_FromModuleAndSpec(module, &game_spec, nullptr)).release();
-    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(state.game_type)) < 0)
-      raise_already_set();
+  return guarded_exec<ModuleState>(module, [module](ModuleState& state) {
+    create_panic_exception(state, "_tornquil_env.PanicException");
+    state.game_type = reinterpret_cast<PyTypeObject*>(
+        Ref::checked(PyType_FromModuleAndSpec(module, &game_spec, nullptr)).release());
+    if (PyModule_AddType(module, state.game_type) < 0) raise_already_set();
     add_object(module, "ACTION_COUNT", integer(action_count));
     add_object(module, "ACTION_BLOCKS", action_blocks());
-    return 0;
-  } catch (...) {
-    translate_exception(state.panic_exception);
-    return -1;
-  }
+  });
+}
+
+ModuleState& state_of(PyObject* module) {
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  ModuleState& state = module_state(module);
+  ModuleState& state = state_of(module);
   Py_VISIT(state.game_type);
   Py_VISIT(state.panic_exception);
   return 0;
 }
 
 int clear_module(PyObject* module) {
-  ModuleState& state = module_state(module);
+  ModuleState& state = state_of(module);
   Py_CLEAR(state.game_type);
   Py_CLEAR(state.panic_exception);
   return 0;

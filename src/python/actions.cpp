@@ -52,54 +52,62 @@ void for_each_kind(Each&& each) {
   for_each_kind(std::forward<Each>(each), std::make_index_sequence<std::variant_size_v<Action>>{});
 }
 
-Card to_card(const Argument& argument) { return to_value<Card>(argument); }
-
 template <std::size_t Capacity>
-CardList<Capacity> to_cards(const Argument& argument) {
+CardList<Capacity> to_cards(const ModuleState& module, const Argument& argument) {
   CardList<Capacity> cards;
-  for_each_item(argument, [&](PyObject* item) { cards.push_back(to_card({argument.name, item})); });
+  for_each_item(argument, [&](PyObject* item) {
+    cards.push_back(to_value<Card>(module, {argument.name, item}));
+  });
   return cards;
 }
 
 // A constructor per class; each takes exactly its payload.
-action::Play parse(std::type_identity<action::Play>, PyObject* args, PyObject* kwargs) {
+action::Play parse(const ModuleState& module, std::type_identity<action::Play>, PyObject* args,
+                   PyObject* kwargs) {
   const auto [card] = parse_arguments("ActionPlay", std::array{"card"}, 1, args, kwargs);
-  return {to_card(card)};
+  return {to_value<Card>(module, card)};
 }
-action::AnimalCombo parse(std::type_identity<action::AnimalCombo>, PyObject* args,
-                          PyObject* kwargs) {
+action::AnimalCombo parse(const ModuleState& module, std::type_identity<action::AnimalCombo>,
+                          PyObject* args, PyObject* kwargs) {
   const auto [first, second] =
       parse_arguments("ActionAnimalCombo", std::array{"c1", "c2"}, 2, args, kwargs);
-  return {to_card(first), to_card(second)};
+  return {to_value<Card>(module, first), to_value<Card>(module, second)};
 }
-action::Combo parse(std::type_identity<action::Combo>, PyObject* args, PyObject* kwargs) {
+action::Combo parse(const ModuleState& module, std::type_identity<action::Combo>, PyObject* args,
+                    PyObject* kwargs) {
   const auto [cards] = parse_arguments("ActionCombo", std::array{"cards"}, 1, args, kwargs);
-  return {to_cards<max_combo_size>(cards)};
+  return {to_cards<max_combo_size>(module, cards)};
 }
 // Reads nothing: any arguments given are ignored.
-action::Yield parse(std::type_identity<action::Yield>, PyObject*, PyObject*) { return {}; }
-action::Discard parse(std::type_identity<action::Discard>, PyObject* args, PyObject* kwargs) {
-  const auto [cards] = parse_arguments("ActionDiscard", std::array{"cards"}, 1, args, kwargs);
-  return {to_cards<max_hand_capacity>(cards)};
+action::Yield parse(const ModuleState&, std::type_identity<action::Yield>, PyObject*, PyObject*) {
+  return {};
 }
-action::ChangePlayer parse(std::type_identity<action::ChangePlayer>, PyObject* args,
-                           PyObject* kwargs) {
+action::Discard parse(const ModuleState& module, std::type_identity<action::Discard>,
+                      PyObject* args, PyObject* kwargs) {
+  const auto [cards] = parse_arguments("ActionDiscard", std::array{"cards"}, 1, args, kwargs);
+  return {to_cards<max_hand_capacity>(module, cards)};
+}
+action::ChangePlayer parse(const ModuleState& module, std::type_identity<action::ChangePlayer>,
+                           PyObject* args, PyObject* kwargs) {
   const auto [id] = parse_arguments("ActionChangePlayer", std::array{"id"}, 1, args, kwargs);
-  return {to_value<PlayerId>(id)};
+  return {to_value<PlayerId>(module, id)};
 }
 
 template <typename T>
 PyObject* new_action(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guarded(type, [&] { return wrap(parse(std::type_identity<T>{}, args, kwargs)); });
+  return guarded(type, [&](const ModuleState& module) {
+    return wrap(module, parse(module, std::type_identity<T>{}, args, kwargs));
+  });
 }
 
 template <typename T>
 PyObject* action_text(PyObject* self) {
-  return guarded(self, [&] { return text(debug_text(Action(value_of<T>(self)))); });
+  return guarded(self,
+                 [&](const ModuleState&) { return text(debug_text(Action(value_of<T>(self)))); });
 }
 
 template <typename T>
-void add_action_class(PyObject* actions_module) {
+void add_action_class(ModuleBuilder& builder, PyObject* actions_module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_action<T>)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)},
@@ -110,7 +118,7 @@ void add_action_class(PyObject* actions_module) {
       {0, nullptr},
   };
   add_to_module(actions_module, ActionClass<T>::name,
-                reinterpret_cast<PyObject*>(make_type<T>(ActionClass<T>::name, slots)));
+                reinterpret_cast<PyObject*>(builder.make_class<T>(ActionClass<T>::name, slots)));
 }
 
 std::string extraction_failure(PyObject* object) {
@@ -128,19 +136,19 @@ std::string extraction_failure(PyObject* object) {
 
 }  // namespace
 
-void add_action_classes(PyObject* actions_module) {
-  for_each_kind([&]<typename T>(T) { add_action_class<T>(actions_module); });
+void add_action_classes(ModuleBuilder& builder, PyObject* actions_module) {
+  for_each_kind([&]<typename T>(T) { add_action_class<T>(builder, actions_module); });
 }
 
-Ref action_to_python(const Action& action) {
-  return std::visit([](const auto& kind) { return wrap(kind); }, action);
+Ref action_to_python(const ModuleState& module, const Action& action) {
+  return std::visit([&](const auto& kind) { return wrap(module, kind); }, action);
 }
 
-Action action_from_python(PyObject* object) {
+Action action_from_python(const ModuleState& module, PyObject* object) {
   std::optional<Action> action;
   for_each_kind([&]<typename T>(T) {
     if (action) return;
-    if (const T* value = value_if<T>(object)) action = *value;
+    if (const T* value = value_if<T>(module, object)) action = *value;
   });
   if (!action) raise(PyExc_TypeError, extraction_failure(object));
   return *action;

@@ -20,42 +20,37 @@ void describe(DebugWriter& writer, const PyState& state);
 
 enum class PyGameResult : std::uint8_t { Won = 0, Lost = 1 };
 
-[[nodiscard]] inline Ref text(std::string_view utf8) {
-  return Ref::checked(
-      PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
-}
-
 // The str (and for actions the repr) of a boxed game value: its debug text, which is also its
 // display text.
 template <typename T>
 PyObject* debug_str(PyObject* self) {
-  return guarded(self, [&] { return text(debug_text(value_of<T>(self))); });
+  return guarded(self, [&](const ModuleState&) { return text(debug_text(value_of<T>(self))); });
 }
 
 // values.cpp: Card, CardSuit and CardValue in the `card` module; Enemy and PlayerId in none.
-void add_card_classes(PyObject* card_module);
-void make_unlisted_value_classes();
+void add_card_classes(ModuleBuilder& builder, PyObject* card_module);
+void make_unlisted_value_classes(ModuleBuilder& builder);
 
 // actions.cpp: the six action classes, in the order that conversions try them.
-void add_action_classes(PyObject* actions_module);
-[[nodiscard]] Ref action_to_python(const Action& action);
+void add_action_classes(ModuleBuilder& builder, PyObject* actions_module);
+[[nodiscard]] Ref action_to_python(const ModuleState& module, const Action& action);
 // The action an object of one of the six classes stands for; anything else raises the
 // TypeError that lists every class tried.
-[[nodiscard]] Action action_from_python(PyObject* object);
+[[nodiscard]] Action action_from_python(const ModuleState& module, PyObject* object);
 
 // state.cpp: PyState and GameResult, registered in no module.
-void make_state_classes();
-[[nodiscard]] Ref game_result_to_python(GameResult result);
+void make_state_classes(ModuleBuilder& builder);
+[[nodiscard]] Ref game_result_to_python(const ModuleState& module, GameResult result);
 
 // players.cpp: the built-in players' classes, and the seats of a game.
-void add_player_classes(PyObject* players_module);
+void add_player_classes(ModuleBuilder& builder, PyObject* players_module);
 
 // == and != by value between two objects of T's class; other classes are left to the
 // interpreter, and ordering is refused.
 template <typename T>
 PyObject* compare_by_value(PyObject* self, PyObject* other, int op) {
-  return guarded(self, [&] {
-    const T* other_value = value_if<T>(other);
+  return guarded(self, [&](const ModuleState& module) {
+    const T* other_value = value_if<T>(module, other);
     if (other_value == nullptr) return not_implemented();
     const bool equal = value_of<T>(self) == *other_value;
     if (op == Py_EQ) return boolean(equal);
@@ -95,25 +90,25 @@ template <Play P>
 // The bridge behind every built-in player's Python `play`: the player decides on a private copy
 // of the State inside the state object, and the action comes back as a new action object.
 template <Play P>
-[[nodiscard]] Ref play_py(P& player, const Argument& state) {
-  const StateEnum copy = to_value<PyState>(state).state_enum;
-  return action_to_python(decide(player, copy));
+[[nodiscard]] Ref play_py(const ModuleState& module, P& player, const Argument& state) {
+  const StateEnum copy = to_value<PyState>(module, state).state_enum;
+  return action_to_python(module, decide(player, copy));
 }
 
 // The method `play(state)` of a built-in player's class, for its method table with
 // METH_VARARGS | METH_KEYWORDS.
 template <Play P>
 PyObject* native_play_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState& module) {
     const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
-    return play_py(value_of<P>(self), state);
+    return play_py(module, value_of<P>(self), state);
   });
 }
 // A seat: a copy of a built-in player, or the Python object itself, asked through its `play`.
 using PyPlayer = std::variant<NativePlayer, Ref>;
-[[nodiscard]] PyPlayer to_py_player(PyObject* object);
+[[nodiscard]] PyPlayer to_py_player(const ModuleState& module, PyObject* object);
 
 // game.cpp: TornquilGame, at the top of the module.
-void add_game_class(PyObject* top_module);
+void add_game_class(ModuleBuilder& builder, PyObject* top_module);
 
 }  // namespace tornquil::py

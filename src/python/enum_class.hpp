@@ -26,7 +26,7 @@ template <typename E>
 
 template <typename E>
 PyObject* enum_repr(PyObject* self) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState&) {
     const std::string text = std::string(enum_face<E>.repr_prefix) + "." +
                              enum_face<E>.names[static_cast<std::size_t>(enum_number<E>(self))];
     return Ref::checked(PyUnicode_FromString(text.c_str()));
@@ -35,13 +35,15 @@ PyObject* enum_repr(PyObject* self) {
 
 template <typename E>
 PyObject* enum_int(PyObject* self) {
-  return guarded(self, [&] { return Ref::checked(PyLong_FromLong(enum_number<E>(self))); });
+  return guarded(self, [&](const ModuleState&) {
+    return Ref::checked(PyLong_FromLong(enum_number<E>(self)));
+  });
 }
 
 // An integer compares by number (one too large for a C long equals no value); a value of the
 // same class compares by value; anything else is a conversion failure.
 template <typename E>
-bool enum_equals(PyObject* self, PyObject* other) {
+bool enum_equals(const ModuleState& module, PyObject* self, PyObject* other) {
   if (PyIndex_Check(other)) {
     const Ref index = Ref::checked(PyNumber_Index(other));
     int overflow = 0;
@@ -49,22 +51,23 @@ bool enum_equals(PyObject* self, PyObject* other) {
     if (number == -1 && PyErr_Occurred()) raise_already_set();
     return overflow == 0 && number == enum_number<E>(self);
   }
-  if (const E* value = value_if<E>(other)) return *value == value_of<E>(self);
-  raise(PyExc_TypeError, conversion_failure(other, type_of<E>()->tp_name));
+  if (const E* value = value_if<E>(module, other)) return *value == value_of<E>(self);
+  raise(PyExc_TypeError, conversion_failure(other, class_name(module.type<E>()).c_str()));
 }
 
 template <typename E>
 PyObject* enum_compare(PyObject* self, PyObject* other, int op) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState& module) {
     if (op != Py_EQ) return not_implemented();
-    return boolean(enum_equals<E>(self, other));
+    return boolean(enum_equals<E>(module, self, other));
   });
 }
 
 // The enumeration's class with one class attribute per value, named as in `face`. `methods`
 // is a null-terminated method table, possibly holding only the terminator.
 template <typename E>
-PyTypeObject* make_enum_type(const char* type_name, const EnumFace<E>& face, PyMethodDef* methods) {
+PyTypeObject* make_enum_type(ModuleBuilder& builder, const char* type_name, const EnumFace<E>& face,
+                             PyMethodDef* methods) {
   enum_face<E> = face;
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
@@ -76,9 +79,9 @@ PyTypeObject* make_enum_type(const char* type_name, const EnumFace<E>& face, PyM
       {Py_tp_methods, methods},
       {0, nullptr},
   };
-  PyTypeObject* type = make_type<E>(type_name, slots);
+  PyTypeObject* type = builder.make_class<E>(type_name, slots);
   for (std::size_t number = 0; number < face.names.size(); ++number) {
-    add_class_attribute(type, face.names[number], wrap(static_cast<E>(number)));
+    add_class_attribute(type, face.names[number], wrap(builder.state, static_cast<E>(number)));
   }
   return type;
 }

@@ -40,36 +40,37 @@ Game& available_game(PyObject* self) {
 }
 
 PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guarded(type, [&] {
+  return guarded(type, [&](const ModuleState& module) {
     const auto [players, seed] =
         parse_arguments("TornquilGame", std::array{"players", "seed"}, 1, args, kwargs);
     std::vector<PyPlayer> seats;
-    for_each_item(players, [&](PyObject* player) { seats.push_back(to_py_player(player)); });
+    for_each_item(players,
+                  [&](PyObject* player) { seats.push_back(to_py_player(module, player)); });
     auto created = StateEnum::create(seats.size(), to_optional_u64(seed));
     StateEnum* state = std::get_if<StateEnum>(&created);
     if (state == nullptr) raise(PyExc_ValueError, "Only 1-4 players are allowed");
-    return wrap(Game{PyState{*state}, std::move(seats), false});
+    return wrap(module, Game{PyState{*state}, std::move(seats), false});
   });
 }
 
 // Looked up afresh on every turn: changes the Python code makes to its player are seen.
-Action ask_python_player(PyObject* player, PyObject* state_object) {
+Action ask_python_player(const ModuleState& module, PyObject* player, PyObject* state_object) {
   const Ref play = Ref::checked(PyObject_GetAttrString(player, "play"));
   const Ref no_arguments = Ref::checked(PyTuple_New(0));
   const Ref keywords = Ref::checked(PyDict_New());
   if (PyDict_SetItemString(keywords.get(), "state", state_object) < 0) raise_already_set();
   const Ref chosen = Ref::checked(PyObject_Call(play.get(), no_arguments.get(), keywords.get()));
-  return action_from_python(chosen.get());
+  return action_from_python(module, chosen.get());
 }
 
-Action ask_seat(PyPlayer& seat, const StateEnum& state) {
+Action ask_seat(const ModuleState& module, PyPlayer& seat, const StateEnum& state) {
   // The game is borrowed for the whole loop, so its state holds still while a search that
   // released the lock runs.
   if (auto* native = std::get_if<NativePlayer>(&seat)) return decide(*native, state);
   // Our own reference: the call may run any Python code.
   const Ref player = Ref::borrow(std::get<Ref>(seat).get());
-  const Ref state_object = wrap(PyState{state});
-  return ask_python_player(player.get(), state_object.get());
+  const Ref state_object = wrap(module, PyState{state});
+  return ask_python_player(module, player.get(), state_object.get());
 }
 
 [[noreturn]] void refuse(const IllegalAction& illegal) {
@@ -79,14 +80,14 @@ Action ask_seat(PyPlayer& seat, const StateEnum& state) {
 }
 
 PyObject* playout(PyObject* self, PyObject*) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState& module) {
     Game& game = available_game(self);
     const PlayingFlag flag(game);
     const GameOutcome outcome = play_to_end(game.state.state_enum, [&](const StateEnum& state) {
-      return ask_seat(game.players[state.has_turn().index], state);
+      return ask_seat(module, game.players[state.has_turn().index], state);
     });
     if (const auto* illegal = std::get_if<IllegalAction>(&outcome)) refuse(*illegal);
-    return game_result_to_python(std::get<GameResult>(outcome));
+    return game_result_to_python(module, std::get<GameResult>(outcome));
   });
 }
 
@@ -105,7 +106,7 @@ void write_to_standard_error(const std::string& text) {
 }
 
 PyObject* print_state(PyObject* self, PyObject*) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState&) {
     const Game& game = available_game(self);
     write_to_standard_error("[src/lib:55] &self.state = " + debug_text(game.state, Layout::Pretty) +
                             "\n");
@@ -114,7 +115,7 @@ PyObject* print_state(PyObject* self, PyObject*) {
 }
 
 PyObject* reward(PyObject* self, PyObject*) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState&) {
     return Ref::checked(PyLong_FromLong(available_game(self).state.state_enum.reward()));
   });
 }
@@ -146,7 +147,7 @@ PyMethodDef game_methods[] = {
 
 }  // namespace
 
-void add_game_class(PyObject* top_module) {
+void add_game_class(ModuleBuilder& builder, PyObject* top_module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_game)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Game>)},
@@ -155,9 +156,9 @@ void add_game_class(PyObject* top_module) {
       {Py_tp_methods, game_methods},
       {0, nullptr},
   };
-  add_to_module(
-      top_module, "TornquilGame",
-      reinterpret_cast<PyObject*>(make_type<Game>("TornquilGame", slots, Py_TPFLAGS_HAVE_GC)));
+  add_to_module(top_module, "TornquilGame",
+                reinterpret_cast<PyObject*>(
+                    builder.make_class<Game>("TornquilGame", slots, Py_TPFLAGS_HAVE_GC)));
 }
 
 }  // namespace tornquil::py

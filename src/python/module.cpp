@@ -26,26 +26,19 @@ ModuleState& state_of(PyObject* module) {
 }
 
 int exec_module(PyObject* top) {
-  try {
-    ModuleState& state = *new (PyModule_GetState(top)) ModuleState{};
-    const ModuleScope scope(top, state);
-    try {
-      create_panic_exception(state);
-      make_unlisted_value_classes();
-      make_state_classes();
-      add_submodule(top, "card", add_card_classes);
-      add_submodule(top, "actions", add_action_classes);
-      add_submodule(top, "players", add_player_classes);
-      add_game_class(top);
-      return 0;
-    } catch (...) {
-      translate_current_exception();
-      return -1;
-    }
-  } catch (...) {
-    translate_current_exception();
-    return -1;
-  }
+  return guarded_exec<ModuleState>(top, [top](ModuleState& state) {
+    create_panic_exception(state, "tornquil.PanicException");
+    ModuleBuilder builder{state, top};
+    make_unlisted_value_classes(builder);
+    make_state_classes(builder);
+    const auto with_builder = [&builder](auto add_classes) {
+      return [&builder, add_classes](PyObject* submodule) { add_classes(builder, submodule); };
+    };
+    add_submodule(top, "card", with_builder(add_card_classes));
+    add_submodule(top, "actions", with_builder(add_action_classes));
+    add_submodule(top, "players", with_builder(add_player_classes));
+    add_game_class(builder, top);
+  });
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {

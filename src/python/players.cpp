@@ -10,9 +10,9 @@ namespace tornquil::py {
 namespace {
 
 PyObject* new_random_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guarded(type, [&] {
+  return guarded(type, [&](const ModuleState& module) {
     const auto [seed] = parse_arguments("RandomPlayer", std::array{"seed"}, 0, args, kwargs);
-    return wrap(RandomPlayer(to_optional_u64(seed)));
+    return wrap(module, RandomPlayer(to_optional_u64(seed)));
   });
 }
 
@@ -23,29 +23,29 @@ PyMethodDef random_player_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyObject* make_random_player_type() {
+PyObject* make_random_player_type(ModuleBuilder& builder) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_random_player)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<RandomPlayer>)},
       {Py_tp_methods, random_player_methods},
       {0, nullptr},
   };
-  return reinterpret_cast<PyObject*>(make_type<RandomPlayer>("RandomPlayer", slots));
+  return reinterpret_cast<PyObject*>(builder.make_class<RandomPlayer>("RandomPlayer", slots));
 }
 
 // Takes no parameters; whatever is passed is ignored. The class has no `play`: an InputPlayer
 // only makes sense as a seat of a game.
 PyObject* new_input_player(PyTypeObject* type, PyObject*, PyObject*) {
-  return guarded(type, [] { return wrap(InputPlayer{}); });
+  return guarded(type, [](const ModuleState& module) { return wrap(module, InputPlayer{}); });
 }
 
-PyObject* make_input_player_type() {
+PyObject* make_input_player_type(ModuleBuilder& builder) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_input_player)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<InputPlayer>)},
       {0, nullptr},
   };
-  return reinterpret_cast<PyObject*>(make_type<InputPlayer>("InputPlayer", slots));
+  return reinterpret_cast<PyObject*>(builder.make_class<InputPlayer>("InputPlayer", slots));
 }
 
 std::optional<double> to_time_budget(const Argument& seconds) {
@@ -60,15 +60,15 @@ std::optional<double> to_time_budget(const Argument& seconds) {
 
 Information to_information(const Argument& information) {
   if (information.object == nullptr) return Information::Full;
-  const std::string name = to_string(information);
-  if (name == "full") return Information::Full;
-  if (name == "own") return Information::Own;
+  if (const std::optional<Information> named = information_named(to_string(information))) {
+    return *named;
+  }
   raise(PyExc_ValueError,
         "information must be 'full' or 'own', got " + repr_text(information.object));
 }
 
 PyObject* new_mcts_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guarded(type, [&] {
+  return guarded(type, [&](const ModuleState& module) {
     const auto [playouts, num_threads, use_heuristics, policy_variation, seconds, information,
                 release_gil] =
         parse_arguments("MCTSPlayer",
@@ -85,7 +85,7 @@ PyObject* new_mcts_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     options.seconds = to_time_budget(seconds);
     options.information = to_information(information);
     options.release_gil = release_gil.object != nullptr && to_exact_bool(release_gil);
-    return wrap(MCTSPlayer(playout_count, thread_count, heuristics, policy, options));
+    return wrap(module, MCTSPlayer(playout_count, thread_count, heuristics, policy, options));
   });
 }
 
@@ -109,27 +109,27 @@ class InUse {
 };
 
 PyObject* mcts_play(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState& module) {
     const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
     MCTSPlayer& player = value_of<MCTSPlayer>(self);
-    const StateEnum copy = to_value<PyState>(state).state_enum;
+    const StateEnum copy = to_value<PyState>(module, state).state_enum;
     const Action action = [&] {
       const InUse in_use(player);
       return decide(player, copy);
     }();
-    return action_to_python(action);
+    return action_to_python(module, action);
   });
 }
 
-Ref ranked_entry(const RankedAction& entry) {
-  Ref action = action_to_python(entry.action);
+Ref ranked_entry(const ModuleState& module, const RankedAction& entry) {
+  Ref action = action_to_python(module, entry.action);
   Ref visits = Ref::checked(PyLong_FromUnsignedLongLong(entry.visits));
   Ref average = Ref::checked(PyFloat_FromDouble(entry.average_reward));
   return Ref::checked(PyTuple_Pack(3, action.get(), visits.get(), average.get()));
 }
 
 PyObject* mcts_ranked_actions(PyObject* self, PyObject* /*unused*/) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState& module) {
     const MCTSPlayer& player = value_of<MCTSPlayer>(self);
     if (player.in_use()) InUse::refuse();
     Ref list = Ref::checked(PyList_New(0));
@@ -138,7 +138,7 @@ PyObject* mcts_ranked_actions(PyObject* self, PyObject* /*unused*/) {
     // this very player), so the walk is over a copy of its own.
     const std::vector<RankedAction> ranking = *player.ranked_actions();
     for (const RankedAction& entry : ranking) {
-      Ref tuple = ranked_entry(entry);
+      Ref tuple = ranked_entry(module, entry);
       if (PyList_Append(list.get(), tuple.get()) < 0) raise_already_set();
     }
     return list;
@@ -163,24 +163,25 @@ PyMethodDef mcts_player_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyObject* make_mcts_player_type() {
+PyObject* make_mcts_player_type(ModuleBuilder& builder) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&new_mcts_player)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<MCTSPlayer>)},
       {Py_tp_methods, mcts_player_methods},
       {0, nullptr},
   };
-  return reinterpret_cast<PyObject*>(make_type<MCTSPlayer>("MCTSPlayer", slots));
+  return reinterpret_cast<PyObject*>(builder.make_class<MCTSPlayer>("MCTSPlayer", slots));
 }
 
 // The first built-in player class that `object` is an instance of, tried in the order of the
 // NativePlayer alternatives, gives a copy of its player.
 template <std::size_t... Kinds>
-std::optional<NativePlayer> to_native_player(PyObject* object, std::index_sequence<Kinds...>) {
+std::optional<NativePlayer> to_native_player(const ModuleState& module, PyObject* object,
+                                             std::index_sequence<Kinds...>) {
   std::optional<NativePlayer> player;
   const auto try_kind = [&]<typename P>(std::type_identity<P>) {
     if (player) return;
-    if (const P* value = value_if<P>(object)) player.emplace(*value);
+    if (const P* value = value_if<P>(module, object)) player.emplace(*value);
   };
   (try_kind(std::type_identity<std::variant_alternative_t<Kinds, NativePlayer>>{}), ...);
   return player;
@@ -188,15 +189,15 @@ std::optional<NativePlayer> to_native_player(PyObject* object, std::index_sequen
 
 }  // namespace
 
-void add_player_classes(PyObject* players_module) {
-  add_to_module(players_module, "RandomPlayer", make_random_player_type());
-  add_to_module(players_module, "InputPlayer", make_input_player_type());
-  add_to_module(players_module, "MCTSPlayer", make_mcts_player_type());
+void add_player_classes(ModuleBuilder& builder, PyObject* players_module) {
+  add_to_module(players_module, "RandomPlayer", make_random_player_type(builder));
+  add_to_module(players_module, "InputPlayer", make_input_player_type(builder));
+  add_to_module(players_module, "MCTSPlayer", make_mcts_player_type(builder));
 }
 
-PyPlayer to_py_player(PyObject* object) {
-  if (std::optional<NativePlayer> native =
-          to_native_player(object, std::make_index_sequence<std::variant_size_v<NativePlayer>>{})) {
+PyPlayer to_py_player(const ModuleState& module, PyObject* object) {
+  if (std::optional<NativePlayer> native = to_native_player(
+          module, object, std::make_index_sequence<std::variant_size_v<NativePlayer>>{})) {
     return std::move(*native);
   }
   return Ref::borrow(object);

@@ -22,31 +22,38 @@ Ref list_of(const Items& items, Convert&& convert) {
 }
 
 PyObject* action_space(PyObject* self, PyObject*) {
-  return guarded(self,
-                 [&] { return list_of(state_of(self).get_action_space(), action_to_python); });
+  return guarded(self, [&](const ModuleState& module) {
+    return list_of(state_of(self).get_action_space(),
+                   [&](const Action& action) { return action_to_python(module, action); });
+  });
 }
 
 PyObject* has_turn(PyObject* self, PyObject*) {
-  return guarded(self, [&] { return wrap(state_of(self).has_turn()); });
+  return guarded(
+      self, [&](const ModuleState& module) { return wrap(module, state_of(self).has_turn()); });
 }
 
 PyObject* current_hand(PyObject* self, PyObject*) {
-  return guarded(self, [&] { return list_of(state_of(self).current_hand(), wrap<Card>); });
+  return guarded(self, [&](const ModuleState& module) {
+    return list_of(state_of(self).current_hand(), [&](Card card) { return wrap(module, card); });
+  });
 }
 
 PyObject* reward(PyObject* self, PyObject*) {
-  return guarded(self, [&] { return Ref::checked(PyLong_FromLong(state_of(self).reward())); });
+  return guarded(self, [&](const ModuleState&) {
+    return Ref::checked(PyLong_FromLong(state_of(self).reward()));
+  });
 }
 
 PyObject* current_enemy(PyObject* self, PyObject*) {
-  return guarded(self, [&] {
+  return guarded(self, [&](const ModuleState& module) {
     const std::optional<Enemy> enemy = state_of(self).current_enemy();
-    return enemy ? wrap(*enemy) : none();
+    return enemy ? wrap(module, *enemy) : none();
   });
 }
 
 PyObject* display(PyObject* self) {
-  return guarded(self, [&] { return text(state_of(self).display_text()); });
+  return guarded(self, [&](const ModuleState&) { return text(state_of(self).display_text()); });
 }
 
 PyMethodDef state_methods[] = {
@@ -66,7 +73,7 @@ void describe(DebugWriter& writer, const PyState& state) {
   RecordWriter(writer, "PyState").field("state_enum", state.state_enum).finish();
 }
 
-void make_state_classes() {
+void make_state_classes(ModuleBuilder& builder) {
   PyType_Slot state_slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<PyState>)},
@@ -74,12 +81,12 @@ void make_state_classes() {
       {Py_tp_methods, state_methods},
       {0, nullptr},
   };
-  make_type<PyState>("PyState", state_slots);
-  make_enum_type<PyGameResult>("GameResult", {"PyGameResult", result_names}, no_methods);
+  builder.make_class<PyState>("PyState", state_slots);
+  make_enum_type<PyGameResult>(builder, "GameResult", {"PyGameResult", result_names}, no_methods);
 }
 
-Ref game_result_to_python(GameResult result) {
-  return wrap(result.is_won() ? PyGameResult::Won : PyGameResult::Lost);
+Ref game_result_to_python(const ModuleState& module, GameResult result) {
+  return wrap(module, result.is_won() ? PyGameResult::Won : PyGameResult::Lost);
 }
 
 }  // namespace tornquil::py

@@ -19,6 +19,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "rules/rng.hpp"
 #include "rules/state.hpp"
@@ -30,6 +32,13 @@ enum class Information : std::uint8_t {
   Full,  // the true state, hidden cards and the random seed included
   Own,   // only what one seat can know (seat_view below); the rest is hidden or sampled
 };
+
+// The Information a name stands for at the Python boundary: "full" or "own".
+[[nodiscard]] constexpr std::optional<Information> information_named(std::string_view name) {
+  if (name == "full") return Information::Full;
+  if (name == "own") return Information::Own;
+  return std::nullopt;
+}
 
 // A royal card's place is public once it is in the tavern deck or a hand.
 [[nodiscard]] constexpr bool place_is_public(Card card) {

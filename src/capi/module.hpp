@@ -1,0 +1,98 @@
+// How every extension module of the project keeps and finds its state, and runs its entry points.
+//
+// A module keeps what it creates (its classes, the exception that internal faults become) in its
+// module state, so each interpreter that imports it has its own. An entry point finds that state
+// the way the interpreter documents: from its module object for a module function, from the class
+// for a constructor, and from the class of `self` for a method, since every class is made with
+// its module (PyType_FromModuleAndSpec) and none can be subclassed. Nothing is kept in a process
+// or thread global. Everything here is called with the interpreter lock held.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "capi/capi.hpp"
+
+namespace tornquil::capi {
+
+// The part every module state starts with.
+struct ModuleBase {
+  // Internal faults become this exception, derived directly from BaseException and kept here
+  // only: it is an attribute of no module.
+  PyObject* panic_exception = nullptr;
+};
+
+// Makes the module's fault exception under `qualified_name` ("tornquil.PanicException").
+void create_panic_exception(ModuleBase& state, const char* qualified_name);
+
+// The state of `module`, one of the project's modules whose state type is State.
+template <typename State>
+[[nodiscard]] State& module_state(PyObject* module) {
+  void* state = PyModule_GetState(module);
+  if (state == nullptr) raise_already_set();
+  return *static_cast<State*>(state);
+}
+
+// The state of the module that made `type`.
+template <typename State>
+[[nodiscard]] State& state_of_class(PyTypeObject* type) {
+  void* state = PyType_GetModuleState(type);
+  if (state == nullptr) raise_already_set();
+  return *static_cast<State*>(state);
+}
+
+// The state of the module behind an entry point's anchor: the class a constructor or a class
+// method was called on, or the object a method was called on.
+template <typename State>
+[[nodiscard]] State& state_of_anchor(PyObject* anchor) {
+  PyTypeObject* type =
+      PyType_Check(anchor) ? reinterpret_cast<PyTypeObject*>(anchor) : Py_TYPE(anchor);
+  return state_of_class<State>(type);
+}
+
+// Runs an entry point's body with the module state of `anchor` (see state_of_anchor); the body
+// returns the result as a Ref. Any exception becomes the matching Python error and a null result,
+// so no C++ exception ever reaches the interpreter.
+template <typename State, typename Body>
+[[nodiscard]] PyObject* guarded(PyObject* anchor, Body&& body) noexcept {
+  const ModuleBase* base = nullptr;
+  try {
+    State& state = state_of_anchor<State>(anchor);
+    base = &state;
+    return std::forward<Body>(body)(state).release();
+  } catch (...) {
+    translate_exception(base != nullptr ? base->panic_exception : nullptr);
+    return nullptr;
+  }
+}
+
+// The same for a module function, whose anchor is the module object itself.
+template <typename State, typename Body>
+[[nodiscard]] PyObject* guarded_in_module(PyObject* module, Body&& body) noexcept {
+  const ModuleBase* base = nullptr;
+  try {
+    State& state = module_state<State>(module);
+    base = &state;
+    return std::forward<Body>(body)(state).release();
+  } catch (...) {
+    translate_exception(base != nullptr ? base->panic_exception : nullptr);
+    return nullptr;
+  }
+}
+
+// Runs a module's exec slot: 0 on success, -1 with the Python error set.
+template <typename State, typename Body>
+[[nodiscard]] int guarded_exec(PyObject* module, Body&& body) noexcept {
+  const ModuleBase* base = nullptr;
+  try {
+    State& state = *new (PyModule_GetState(module)) State{};
+    base = &state;
+    std::forward<Body>(body)(state);
+    return 0;
+  } catch (...) {
+    translate_exception(base != nullptr ? base->panic_exception : nullptr);
+    return -1;
+  }
+}
+
+}  // namespace tornquil::capi
