@@ -50,49 +50,53 @@ template <typename State>
   return state_of_class<State>(type);
 }
 
-// Runs an entry point's body with the module state of `anchor` (see state_of_anchor); the body
-// returns the result as a Ref. Any exception becomes the matching Python error and a null result,
-// so no C++ exception ever reaches the interpreter.
-template <typename State, typename Body>
-[[nodiscard]] PyObject* guarded(PyObject* anchor, Body&& body) noexcept {
+namespace detail {
+// Runs `body` with the state `find` gives; the body returns the result as a Ref. Any exception
+// becomes the matching Python error and a null result.
+template <typename State, typename Find, typename Body>
+[[nodiscard]] PyObject* run_guarded(Find&& find, Body&& body) noexcept {
   const ModuleBase* base = nullptr;
   try {
-    State& state = state_of_anchor<State>(anchor);
+    State& state = find();
     base = &state;
     return std::forward<Body>(body)(state).release();
   } catch (...) {
     translate_exception(base != nullptr ? base->panic_exception : nullptr);
     return nullptr;
   }
+}
+}  // namespace detail
+
+// Runs an entry point's body with the module state of `anchor` (see state_of_anchor), so that no
+// C++ exception ever reaches the interpreter: any exception becomes the matching Python error,
+// internal faults the module's own exception, and the result null.
+template <typename State, typename Anchor, typename Body>
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) noexcept {
+  return detail::run_guarded<State>(
+      [anchor]() -> State& { return state_of_anchor<State>(reinterpret_cast<PyObject*>(anchor)); },
+      std::forward<Body>(body));
 }
 
 // The same for a module function, whose anchor is the module object itself.
 template <typename State, typename Body>
 [[nodiscard]] PyObject* guarded_in_module(PyObject* module, Body&& body) noexcept {
-  const ModuleBase* base = nullptr;
-  try {
-    State& state = module_state<State>(module);
-    base = &state;
-    return std::forward<Body>(body)(state).release();
-  } catch (...) {
-    translate_exception(base != nullptr ? base->panic_exception : nullptr);
-    return nullptr;
-  }
+  return detail::run_guarded<State>([module]() -> State& { return module_state<State>(module); },
+                                    std::forward<Body>(body));
 }
 
-// Runs a module's exec slot: 0 on success, -1 with the Python error set.
+// Runs a module's exec slot, which fills a new State in the module: 0 on success, -1 with the
+// Python error set.
 template <typename State, typename Body>
 [[nodiscard]] int guarded_exec(PyObject* module, Body&& body) noexcept {
-  const ModuleBase* base = nullptr;
-  try {
-    State& state = *new (PyModule_GetState(module)) State{};
-    base = &state;
-    std::forward<Body>(body)(state);
-    return 0;
-  } catch (...) {
-    translate_exception(base != nullptr ? base->panic_exception : nullptr);
-    return -1;
-  }
+  PyObject* const result = detail::run_guarded<State>(
+      [module]() -> State& { return *new (PyModule_GetState(module)) State{}; },
+      [&body](State& state) {
+        body(state);
+        return none();
+      });
+  if (result == nullptr) return -1;
+  Py_DECREF(result);
+  return 0;
 }
 
 }  // namespace tornquil::capi

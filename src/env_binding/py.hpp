@@ -16,13 +16,9 @@ struct ModuleState : ModuleBase {
   PyTypeObject* game_type = nullptr;
 };
 
-template <typename Body>
-[[nodiscard]] PyObject* guarded(PyObject* anchor, Body&& body) noexcept {
+template <typename Anchor, typename Body>
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) noexcept {
   return capi::guarded<ModuleState>(anchor, std::forward<Body>(body));
-}
-template <typename Body>
-[[nodiscard]] PyObject* guarded(PyTypeObject* anchor, Body&& body) noexcept {
-  return guarded(reinterpret_cast<PyObject*>(anchor), std::forward<Body>(body));
 }
 
 }  // namespace tornquil::env::py

@@ -59,13 +59,9 @@ struct ModuleBuilder {
 
 // Runs an entry point's body with the state of the module behind `anchor` (the object or class
 // it was called on); see capi::guarded.
-template <typename Body>
-[[nodiscard]] PyObject* guarded(PyObject* anchor, Body&& body) noexcept {
+template <typename Anchor, typename Body>
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) noexcept {
   return capi::guarded<ModuleState>(anchor, std::forward<Body>(body));
-}
-template <typename Body>
-[[nodiscard]] PyObject* guarded(PyTypeObject* anchor, Body&& body) noexcept {
-  return guarded(reinterpret_cast<PyObject*>(anchor), std::forward<Body>(body));
 }
 
 // A new object of T's class holding `value`.
