@@ -73,8 +73,7 @@ class MCTSManager {
     // More workers than playouts would only find the budget spent.
     const std::size_t num_workers = std::min<std::size_t>({num_threads, n, kMaxSearchThreads});
     Run run(n, num_workers);
-    std::exception_ptr supervisor_failure = run_workers(run, period, supervise);
-    if (supervisor_failure) std::rethrow_exception(supervisor_failure);
+    run_workers(run, period, supervise);
     rethrow_first(run.results);
     return run.completed();
   }
@@ -152,7 +151,7 @@ class MCTSManager {
   }
 
   template <typename Supervisor>
-  std::exception_ptr run_workers(Run& run, std::chrono::nanoseconds period, Supervisor& supervise) {
+  void run_workers(Run& run, std::chrono::nanoseconds period, Supervisor& supervise) {
     std::vector<std::thread> workers;
     workers.reserve(run.results.size());
     try {
@@ -167,14 +166,21 @@ class MCTSManager {
       throw ThreadStartError(error);
     }
     open_gate(run);
-    std::exception_ptr failure = supervise_until_finished(run, period, supervise);
+    try {
+      supervise_until_finished(run, period, supervise);
+    } catch (...) {
+      // The workers refer to this frame: they stop and are joined before anything passes on,
+      // be it the supervisor's exception or the unwinding with which a runtime ends this
+      // thread (an interpreter shutting down does that to a thread that asks for its lock).
+      request_stop();
+      join_all(workers);
+      throw;
+    }
     join_all(workers);
-    return failure;
   }
 
   template <typename Supervisor>
-  std::exception_ptr supervise_until_finished(Run& run, std::chrono::nanoseconds period,
-                                              Supervisor& supervise) {
+  void supervise_until_finished(Run& run, std::chrono::nanoseconds period, Supervisor& supervise) {
     std::unique_lock<std::mutex> lock(run.mutex);
     const auto finished = [&run] { return run.running == 0; };
     while (!run.finished.wait_for(lock, period, finished)) {
@@ -184,20 +190,14 @@ class MCTSManager {
         break;
       }
       lock.unlock();
-      try {
-        // A supervisor that has said stop has nothing left to decide: the workers are only
-        // finishing their playouts, and the join waits for them.
-        if (supervise() == Supervision::Stop) {
-          request_stop();
-          return nullptr;
-        }
-      } catch (...) {
+      // A supervisor that has said stop has nothing left to decide: the workers are only
+      // finishing their playouts, and the join waits for them.
+      if (supervise() == Supervision::Stop) {
         request_stop();
-        return std::current_exception();
+        return;
       }
       lock.lock();
     }
-    return nullptr;
   }
 
   static void open_gate(Run& run) {

@@ -6,6 +6,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 #include <array>
 #include <concepts>
 #include <cstdint>
@@ -62,6 +66,15 @@ class Ref {
 
 // Thrown once a Python exception has been set; `guarded` passes it on to the interpreter.
 struct ErrorAlreadySet {};
+
+// The unwinding with which the C library ends a thread: an interpreter that is shutting down ends
+// this way any other thread that asks for its lock. It must pass every handler untouched (a
+// handler that swallows it aborts the process) and must meet no frame that may not throw.
+#if defined(__GLIBCXX__)
+using ThreadExit = abi::__forced_unwind;
+#else
+struct ThreadExit {};  // never thrown where the C library does not end threads by unwinding
+#endif
 
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 [[noreturn]] void raise_already_set();

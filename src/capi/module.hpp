@@ -52,14 +52,17 @@ template <typename State>
 
 namespace detail {
 // Runs `body` with the state `find` gives; the body returns the result as a Ref. Any exception
-// becomes the matching Python error and a null result.
+// becomes the matching Python error and a null result, except the end of the thread, which
+// passes on (so this may not be noexcept).
 template <typename State, typename Find, typename Body>
-[[nodiscard]] PyObject* run_guarded(Find&& find, Body&& body) noexcept {
+[[nodiscard]] PyObject* run_guarded(Find&& find, Body&& body) {
   const ModuleBase* base = nullptr;
   try {
     State& state = find();
     base = &state;
     return std::forward<Body>(body)(state).release();
+  } catch (const ThreadExit&) {
+    throw;
   } catch (...) {
     translate_exception(base != nullptr ? base->panic_exception : nullptr);
     return nullptr;
@@ -71,7 +74,7 @@ template <typename State, typename Find, typename Body>
 // C++ exception ever reaches the interpreter: any exception becomes the matching Python error,
 // internal faults the module's own exception, and the result null.
 template <typename State, typename Anchor, typename Body>
-[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) noexcept {
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) {
   return detail::run_guarded<State>(
       [anchor]() -> State& { return state_of_anchor<State>(reinterpret_cast<PyObject*>(anchor)); },
       std::forward<Body>(body));
@@ -79,7 +82,7 @@ template <typename State, typename Anchor, typename Body>
 
 // The same for a module function, whose anchor is the module object itself.
 template <typename State, typename Body>
-[[nodiscard]] PyObject* guarded_in_module(PyObject* module, Body&& body) noexcept {
+[[nodiscard]] PyObject* guarded_in_module(PyObject* module, Body&& body) {
   return detail::run_guarded<State>([module]() -> State& { return module_state<State>(module); },
                                     std::forward<Body>(body));
 }
@@ -87,7 +90,7 @@ template <typename State, typename Body>
 // Runs a module's exec slot, which fills a new State in the module: 0 on success, -1 with the
 // Python error set.
 template <typename State, typename Body>
-[[nodiscard]] int guarded_exec(PyObject* module, Body&& body) noexcept {
+[[nodiscard]] int guarded_exec(PyObject* module, Body&& body) {
   PyObject* const result = detail::run_guarded<State>(
       [module]() -> State& { return *new (PyModule_GetState(module)) State{}; },
       [&body](State& state) {

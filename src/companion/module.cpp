@@ -11,7 +11,7 @@ namespace {
 struct ModuleState : ModuleBase {};
 
 template <typename Body>
-[[nodiscard]] PyObject* guarded(PyObject* module, Body&& body) noexcept {
+[[nodiscard]] PyObject* guarded(PyObject* module, Body&& body) {
   return guarded_in_module<ModuleState>(module, std::forward<Body>(body));
 }
 

@@ -17,7 +17,7 @@ struct ModuleState : ModuleBase {
 };
 
 template <typename Anchor, typename Body>
-[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) noexcept {
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) {
   return capi::guarded<ModuleState>(anchor, std::forward<Body>(body));
 }
 

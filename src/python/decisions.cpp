@@ -1,33 +1,12 @@
 // Decisions of built-in players that keep the interpreter responsive: signals are checked on the
 // deciding thread, and the interpreter lock may be released while a search runs.
 #include <exception>
+#include <optional>
 
 #include "python/classes.hpp"
 
 namespace tornquil::py {
 namespace {
-
-// The interpreter lock given up for the length of a decision and taken back for each check.
-class ReleasedLock {
- public:
-  ReleasedLock() : saved_(PyEval_SaveThread()) {}
-  ~ReleasedLock() { PyEval_RestoreThread(saved_); }
-  ReleasedLock(const ReleasedLock&) = delete;
-  ReleasedLock& operator=(const ReleasedLock&) = delete;
-
-  template <typename Body>
-  auto with_lock(Body&& body) {
-    PyEval_RestoreThread(saved_);
-    struct Release {
-      PyThreadState*& saved;
-      ~Release() { saved = PyEval_SaveThread(); }
-    } release{saved_};
-    return body();
-  }
-
- private:
-  PyThreadState* saved_;
-};
 
 // Runs the handlers of the signals that arrived; a handler's exception stays set and ends the
 // decision.
@@ -35,16 +14,36 @@ void check_signals() {
   if (PyErr_CheckSignals() < 0) throw ErrorAlreadySet{};
 }
 
+// The same from a thread that gave the lock up: it takes the lock back for the check only. The
+// error indicator lives in this thread's state, so it survives the lock's release. An
+// interpreter that is shutting down ends the thread inside PyEval_RestoreThread instead, by an
+// unwinding that passes through here with the lock still the interpreter's.
+void check_signals_without_lock(PyThreadState* saved) {
+  PyEval_RestoreThread(saved);
+  const int signalled = PyErr_CheckSignals();
+  (void)PyEval_SaveThread();
+  if (signalled < 0) throw ErrorAlreadySet{};
+}
+
 }  // namespace
 
 Action decide_responsively(bool release_lock,
                            const std::function<Action(const DecisionCheck&)>& decide) {
   if (!release_lock) return decide(check_signals);
-  ReleasedLock released;
-  return decide([&released] {
-    // The error indicator lives in this thread's state, so it survives the lock's release.
-    if (released.with_lock([] { return PyErr_CheckSignals(); }) < 0) throw ErrorAlreadySet{};
-  });
+  PyThreadState* const saved = PyEval_SaveThread();
+  std::optional<Action> action;
+  std::exception_ptr failure;
+  try {
+    action = decide([saved] { check_signals_without_lock(saved); });
+  } catch (const ThreadExit&) {
+    throw;  // the thread ends without the lock, which it must not touch again
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Never from a destructor: at shutdown this too may end the thread by unwinding.
+  PyEval_RestoreThread(saved);
+  if (failure) std::rethrow_exception(failure);
+  return *action;
 }
 
 }  // namespace tornquil::py

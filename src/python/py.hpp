@@ -60,7 +60,7 @@ struct ModuleBuilder {
 // Runs an entry point's body with the state of the module behind `anchor` (the object or class
 // it was called on); see capi::guarded.
 template <typename Anchor, typename Body>
-[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) noexcept {
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) {
   return capi::guarded<ModuleState>(anchor, std::forward<Body>(body));
 }
 

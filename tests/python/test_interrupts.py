@@ -400,3 +400,43 @@ def test_a_player_that_sees_only_its_seat_ranks_every_offered_action_with_every_
     assert str(chosen) == str(ranking[0][0])
     assert sorted(str(action) for action, _, _ in ranking) == sorted(str(a) for a in state.action_space())
     assert sum(visits for _, visits, _ in ranking) == 1200
+
+
+# An interpreter that shuts down ends every other thread that asks for its lock by unwinding its
+# stack; a decision that released the lock meets that when it takes the lock back to check for
+# signals, and must let the unwinding pass (its workers stopped and joined) instead of aborting.
+EXIT_WHILE_DECIDING = {
+    "daemon thread": ("""
+        import threading
+        player = MCTSPlayer(4_000_000_000, 2, True, release_gil=True)
+        threading.Thread(target=player.play, args=(new_state(3),), daemon=True).start()
+        time.sleep(0.05)
+        say("EXITING")
+    """, None),
+    "Ctrl-C in join": ("""
+        import threading
+        player = MCTSPlayer(4_000_000_000, 2, True, seconds=60, release_gil=True)
+        thread = threading.Thread(target=player.play, args=(new_state(3),))
+        thread.start()
+        say("JOINING")
+        thread.join()
+    """, "JOINING"),
+}
+
+
+@pytest.mark.parametrize("case", list(EXIT_WHILE_DECIDING))
+def test_the_interpreter_exits_cleanly_while_a_thread_decides_without_the_lock(child, case):
+    code, interrupt_after = EXIT_WHILE_DECIDING[case]
+    for run in range(20):
+        running = child(code)
+        if interrupt_after is not None:
+            running.wait_for(interrupt_after)
+            time.sleep(0.05)
+            running.interrupt()
+        output, errors = running.finish(timeout=30)
+        assert "FATAL" not in errors and "Aborted" not in errors, f"run {run}: {errors}"
+        if interrupt_after is None:
+            assert running.process.returncode == 0, f"run {run}: {errors}"
+        else:
+            assert running.process.returncode == -signal.SIGINT, f"run {run}: {errors}"
+            assert errors.rstrip().endswith("KeyboardInterrupt"), f"run {run}: {errors}"
