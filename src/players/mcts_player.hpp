@@ -3,6 +3,7 @@
 // A player is touched by one thread at a time; its searches start and join their own workers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -69,12 +70,22 @@ class MCTSPlayer {
 
   [[nodiscard]] const MCTSOptions& options() const { return options_; }
 
-  // Taken by whoever drives one player object from several threads (the binding does), so that
-  // a second decision at the same time is refused instead of racing on the ranking. A copy of a
+  // Taken by whoever drives one player object from several threads (the binding does) for the
+  // length of each decision, and of each read or copy of the player, so that none of these
+  // overlaps a decision: one that would is refused instead of racing on the ranking. A copy of a
   // player is never in use.
-  [[nodiscard]] bool try_begin_use() { return !std::exchange(in_use_.value, true); }
-  void end_use() { in_use_.value = false; }
-  [[nodiscard]] bool in_use() const { return in_use_.value; }
+  [[nodiscard]] bool try_begin_use() {
+    return !in_use_.value.exchange(true, std::memory_order_acquire);
+  }
+  void end_use() { in_use_.value.store(false, std::memory_order_release); }
+
+  // A copy of the player, ranking included, or none while it is in use.
+  [[nodiscard]] std::optional<MCTSPlayer> copy_unless_in_use() {
+    if (!try_begin_use()) return std::nullopt;
+    std::optional<MCTSPlayer> copy(*this);
+    end_use();
+    return copy;
+  }
 
  private:
   std::uint32_t playouts_;
@@ -90,7 +101,7 @@ class MCTSPlayer {
     UseMark() = default;
     UseMark(const UseMark& /*other*/) {}
     UseMark& operator=(const UseMark& /*other*/) { return *this; }
-    bool value = false;
+    std::atomic<bool> value{false};
   } in_use_;
 };
 

@@ -130,13 +130,14 @@ Ref ranked_entry(const ModuleState& module, const RankedAction& entry) {
 
 PyObject* mcts_ranked_actions(PyObject* self, PyObject* /*unused*/) {
   return guarded(self, [&](const ModuleState& module) {
-    const MCTSPlayer& player = value_of<MCTSPlayer>(self);
-    if (player.in_use()) InUse::refuse();
-    Ref list = Ref::checked(PyList_New(0));
-    if (!player.ranked_actions()) return list;
+    MCTSPlayer& player = value_of<MCTSPlayer>(self);
     // Making the objects may run any Python code (the collector, a finalizer that calls play on
-    // this very player), so the walk is over a copy of its own.
-    const std::vector<RankedAction> ranking = *player.ranked_actions();
+    // this very player), so the walk is over a copy of its own, taken while no decision runs.
+    const std::vector<RankedAction> ranking = [&] {
+      const InUse in_use(player);
+      return player.ranked_actions().value_or(std::vector<RankedAction>{});
+    }();
+    Ref list = Ref::checked(PyList_New(0));
     for (const RankedAction& entry : ranking) {
       Ref tuple = ranked_entry(module, entry);
       if (PyList_Append(list.get(), tuple.get()) < 0) raise_already_set();
@@ -173,6 +174,18 @@ PyObject* make_mcts_player_type(ModuleBuilder& builder) {
   return reinterpret_cast<PyObject*>(builder.make_class<MCTSPlayer>("MCTSPlayer", slots));
 }
 
+// A game's own copy of a built-in player. A search player whose decision runs on another thread
+// is writing its ranking, so it cannot be copied then.
+template <typename P>
+P seat_copy(const P& player) {
+  return player;
+}
+MCTSPlayer seat_copy(MCTSPlayer& player) {
+  std::optional<MCTSPlayer> copy = player.copy_unless_in_use();
+  if (!copy) InUse::refuse();
+  return std::move(*copy);
+}
+
 // The first built-in player class that `object` is an instance of, tried in the order of the
 // NativePlayer alternatives, gives a copy of its player.
 template <std::size_t... Kinds>
@@ -181,7 +194,7 @@ std::optional<NativePlayer> to_native_player(const ModuleState& module, PyObject
   std::optional<NativePlayer> player;
   const auto try_kind = [&]<typename P>(std::type_identity<P>) {
     if (player) return;
-    if (const P* value = value_if<P>(module, object)) player.emplace(*value);
+    if (P* value = value_if<P>(module, object)) player.emplace(seat_copy(*value));
   };
   (try_kind(std::type_identity<std::variant_alternative_t<Kinds, NativePlayer>>{}), ...);
   return player;

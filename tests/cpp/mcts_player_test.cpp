@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
+#include <thread>
 
 #include "state_builder.hpp"
 #include "test_helpers.hpp"
@@ -125,6 +127,34 @@ TEST(MCTSPlayer, CopyCarriesItsOwnRanking) {
   EXPECT_EQ(player.ranked_actions()->size(), first.get_action_space().size());
   EXPECT_EQ(total_visits(*player.ranked_actions()), 30U);
   EXPECT_EQ(copy.ranked_actions()->size(), 3U);
+}
+
+// A decision on one thread writes the ranking; another thread that copies the player meanwhile
+// (a game seating it) is refused, and a copy between decisions carries a whole ranking.
+TEST(MCTSPlayer, IsNotCopiedWhileADecisionRunsOnAnotherThread) {
+  const State<2> state = State<2>::create(4);
+  MCTSPlayer player(300, 2, true, std::nullopt);
+  std::atomic<bool> done{false};
+  std::thread decider([&] {
+    for (int round = 0; round < 20; ++round) {
+      ASSERT_TRUE(player.try_begin_use());
+      (void)player.play(state);
+      player.end_use();
+    }
+    done = true;
+  });
+  int copies = 0;
+  while (!done) {
+    if (const std::optional<MCTSPlayer> copy = player.copy_unless_in_use()) {
+      ++copies;
+      if (copy->ranked_actions()) {
+        EXPECT_EQ(total_visits(*copy->ranked_actions()), 300U);
+      }
+    }
+  }
+  decider.join();
+  EXPECT_TRUE(player.copy_unless_in_use().has_value());
+  EXPECT_GT(copies, 0);
 }
 
 TEST(MCTSPlayer, TimeBudgetEndsAHugeDecisionWithTheCompletedPlayoutsRanked) {
