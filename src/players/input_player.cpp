@@ -1,5 +1,7 @@
 #include "players/input_player.hpp"
 
+#include <time.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "base/error.hpp"
+#include "players/player_settings.hpp"
 
 namespace tornquil {
 namespace {
@@ -41,6 +44,17 @@ struct Line {
   fault(std::string("Error reading input.: ").append(reason));
 }
 
+// Ctrl-C in a pipeline reaches this process and ends the input of the pipe at once, and the end
+// of input may be seen a moment before the signal arrives. The signal is what ended the dialogue,
+// so it goes first: a short pause, which a signal cuts short, gives it the time to arrive, and
+// `check` raises what its handler raised.
+void await_late_signal(const DecisionCheck& check) {
+  check();
+  timespec pause{0, kSignalGraceAtEndOfInput.count()};
+  (void)nanosleep(&pause, nullptr);
+  check();
+}
+
 // One line with its line ending; the end of input and read errors are internal faults.
 Line read_line(std::FILE* in, const DecisionCheck& check) {
   // A signal that came while the prompt was written has already interrupted nothing.
@@ -57,7 +71,10 @@ Line read_line(std::FILE* in, const DecisionCheck& check) {
         if (check) check();
         continue;
       }
-      if (line.text.empty() && !line.overlong) fail_to_read(in, "end of input");
+      if (line.text.empty() && !line.overlong) {
+        if (check) await_late_signal(check);
+        fail_to_read(in, "end of input");
+      }
       std::clearerr(in);
       return line;
     }

@@ -11,6 +11,11 @@ namespace tornquil {
 // a few hundredths of a second, while the check costs nothing a search would notice.
 inline constexpr std::chrono::milliseconds kDecisionCheckPeriod{20};
 
+// How long the console player, meeting the end of its input, waits for a signal that may have been
+// sent with it (Ctrl-C in a pipeline ends the input too) before it reports the end: long enough
+// for a signal sent at the same moment to arrive, short enough to go unnoticed.
+inline constexpr std::chrono::nanoseconds kSignalGraceAtEndOfInput = std::chrono::milliseconds{50};
+
 // Under Information::Own a search decision searches one sampled world per this many playouts of
 // its budget, so that each world's tree gets enough playouts to tell its first moves apart...
 inline constexpr std::uint32_t kPlayoutsPerWorld = 250;

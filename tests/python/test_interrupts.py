@@ -443,3 +443,25 @@ def test_the_interpreter_exits_cleanly_while_a_thread_decides_without_the_lock(c
         else:
             assert running.process.returncode == -signal.SIGINT, f"run {run}: {errors}"
             assert errors.rstrip().endswith("KeyboardInterrupt"), f"run {run}: {errors}"
+
+
+@pytest.mark.parametrize("input_closed_first", [False, True])
+def test_ctrl_c_with_the_end_of_input_at_the_prompt_is_an_interrupt(child, input_closed_first):
+    # In a pipeline Ctrl-C reaches the process and closes its input at the same moment, so the
+    # end of input may even be seen first.
+    for run in range(20):
+        running = child("""
+            try:
+                tornquil.TornquilGame([tornquil.players.InputPlayer()], 3).playout()
+            except KeyboardInterrupt:
+                say("INTERRUPTED")
+            except BaseException as error:
+                say("RAISED", type(error).__name__, error)
+        """)
+        running.wait_for("Type number to select an action:")
+        if input_closed_first:
+            running.process.stdin.close()
+        running.interrupt()
+        running.process.stdin.close()
+        output, errors = running.finish()
+        assert output.endswith("INTERRUPTED\n"), f"run {run}: {output[-200:]} {errors}"
