@@ -37,6 +37,21 @@ std::optional<std::string> take_message_if(PyObject* type) {
   return std::string(utf8);
 }
 
+// True and False, and NumPy's, which are no int and so carry no __index__ of their own.
+bool is_truth_value(PyObject* object) {
+  if (PyBool_Check(object)) return true;
+  const std::string name = type_name(object);
+  if (name != "bool_" && name != "bool") return false;
+  const Ref module = Ref::steal(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
+  if (!module) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_Check(module.get()) &&
+         PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0;
+}
+
 Ref index_of(const Argument& argument) {
   PyObject* index = PyNumber_Index(argument.object);
   if (index == nullptr) {
@@ -181,13 +196,13 @@ std::optional<std::uint64_t> to_optional_u64(const Argument& argument) {
 }
 
 bool to_exact_bool(const Argument& argument) {
-  if (!PyBool_Check(argument.object))
-    argument.refuse(conversion_failure(argument.object, "PyBool"));
+  if (!PyBool_Check(argument.object)) argument.refuse(conversion_failure(argument.object, "bool"));
   return argument.object == Py_True;
 }
 
 double to_double(const Argument& argument) {
-  if (!PyFloat_Check(argument.object) && !PyNumber_Check(argument.object)) {
+  if (is_truth_value(argument.object) ||
+      (!PyFloat_Check(argument.object) && !PyNumber_Check(argument.object))) {
     argument.refuse("must be real number, not " + type_name(argument.object));
   }
   const double value = PyFloat_AsDouble(argument.object);
@@ -201,12 +216,22 @@ double to_double(const Argument& argument) {
 }
 
 std::string to_string(const Argument& argument) {
+  std::optional<std::string> text = to_string_if_encodable(argument);
+  if (!text) raise_already_set();
+  return std::move(*text);
+}
+
+std::optional<std::string> to_string_if_encodable(const Argument& argument) {
   if (!PyUnicode_Check(argument.object)) {
     argument.refuse("must be str, not " + type_name(argument.object));
   }
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(argument.object, &size);
-  if (utf8 == nullptr) raise_already_set();
+  if (utf8 == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) raise_already_set();
+    PyErr_Clear();
+    return std::nullopt;
+  }
   return std::string(utf8, static_cast<std::size_t>(size));
 }
 

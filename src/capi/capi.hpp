@@ -139,12 +139,14 @@ template <std::unsigned_integral T>
 // Exactly True or False; integers are refused.
 [[nodiscard]] bool to_exact_bool(const Argument& argument);
 
-// A real number (anything with __float__ or __index__); other kinds raise TypeError naming the
-// parameter.
+// A real number (anything with __float__ or __index__, but no truth value: True is no number of
+// seconds); other kinds raise TypeError naming the parameter.
 [[nodiscard]] double to_double(const Argument& argument);
 
 // A str argument as UTF-8; other kinds raise TypeError naming the parameter.
 [[nodiscard]] std::string to_string(const Argument& argument);
+// The same, or none for a str that UTF-8 cannot hold (a lone surrogate).
+[[nodiscard]] std::optional<std::string> to_string_if_encodable(const Argument& argument);
 
 // Calls `each` with every element of a sequence argument (a str is not taken as a sequence of
 // its characters).

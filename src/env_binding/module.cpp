@@ -24,9 +24,14 @@ Ref wrap_game(const ModuleState& module, Game game) {
 }
 
 Information to_information(const Argument& argument) {
-  const std::string name = to_string(argument);
-  if (const std::optional<Information> information = information_named(name)) return *information;
-  raise(PyExc_ValueError, "information must be 'own' or 'full', not '" + name + "'");
+  const std::optional<std::string> name = to_string_if_encodable(argument);
+  if (name) {
+    if (const std::optional<Information> information = information_named(*name))
+      return *information;
+  }
+  // A name that UTF-8 cannot hold (a lone surrogate) is shown as Python writes it.
+  const std::string shown = name ? "'" + *name + "'" : repr_text(argument.object);
+  raise(PyExc_ValueError, "information must be 'own' or 'full', not " + shown);
 }
 
 std::size_t to_seat(const Argument& argument, const StateEnum& state) {

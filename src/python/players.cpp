@@ -60,8 +60,9 @@ std::optional<double> to_time_budget(const Argument& seconds) {
 
 Information to_information(const Argument& information) {
   if (information.object == nullptr) return Information::Full;
-  if (const std::optional<Information> named = information_named(to_string(information))) {
-    return *named;
+  // A name that UTF-8 cannot hold names nothing either.
+  if (const std::optional<std::string> name = to_string_if_encodable(information)) {
+    if (const std::optional<Information> named = information_named(*name)) return *named;
   }
   raise(PyExc_ValueError,
         "information must be 'full' or 'own', got " + repr_text(information.object));

@@ -201,6 +201,8 @@ class TestObservations:
             game.observation(2, "own")
         with pytest.raises(ValueError, match="^information must be 'own' or 'full', not 'all'$"):
             game.observation(0, "all")
+        with pytest.raises(ValueError, match=r"^information must be 'own' or 'full', not '\\udcff'$"):
+            game.observation(0, "\udcff")
         with pytest.raises(TypeError, match="^argument 'information': "):
             native.observation_size(1)
 

@@ -341,10 +341,20 @@ def test_held_lock_is_the_default_and_a_game_seat_may_release_it():
     (dict(seconds=float("inf")), ValueError), (dict(seconds=float("nan")), ValueError),
     (dict(seconds="1"), TypeError), (dict(information="hidden"), ValueError),
     (dict(information=None), TypeError), (dict(release_gil=1), TypeError),
+    (dict(seconds=True), TypeError), (dict(seconds=False), TypeError),
+    (dict(information="\udcff"), ValueError), (dict(information="Own"), ValueError),
 ])
 def test_new_options_refuse_bad_values(options, error):
     with pytest.raises(error):
         tornquil.players.MCTSPlayer(10, 1, True, **options)
+
+
+def test_numpy_numbers_are_seconds_and_its_truth_values_are_not():
+    np = pytest.importorskip("numpy")
+    tornquil.players.MCTSPlayer(10, 1, True, seconds=np.float32(0.5))
+    tornquil.players.MCTSPlayer(10, 1, True, seconds=np.int64(2))
+    with pytest.raises(TypeError, match="^argument 'seconds': must be real number, not bool$"):
+        tornquil.players.MCTSPlayer(10, 1, True, seconds=np.bool_(True))
 
 
 def test_new_options_are_keyword_only():

@@ -31,6 +31,12 @@ class TestConstruction:
         with pytest.raises(TypeError, match=f"^argument '{name}'"):
             MCTSPlayer(*arguments)
 
+    def test_refusals_name_python_types(self):
+        with pytest.raises(TypeError, match=r"^argument 'use_heuristics': 'int' object cannot be converted to 'bool'$"):
+            MCTSPlayer(10, 1, 1)
+        with pytest.raises(TypeError, match=r"^argument 'seconds': must be real number, not bool$"):
+            MCTSPlayer(10, 1, True, seconds=True)
+
     @pytest.mark.parametrize(
         "arguments",
         [(2**32, 1, True), (-1, 1, True), (10, -1, True), (10, 2**64, True), (10, 1, True, 256), (10, 1, True, -1)],
