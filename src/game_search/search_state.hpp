@@ -7,6 +7,7 @@
 
 #include <span>
 
+#include "rules/distinct_actions.hpp"
 #include "rules/state.hpp"
 
 namespace tornquil {
@@ -19,11 +20,15 @@ struct SearchState {
 
   // Listed into the calling thread's own buffer, so a new node's moves cost neither a heap
   // allocation nor the clearing of a fresh buffer: the list stays valid until the same thread
-  // lists moves again, which the search never does before it has built the node.
+  // lists moves again, which the search never does before it has built the node. Actions that do
+  // what an earlier one does are left out, so that equal moves do not split their visits.
   [[nodiscard]] std::span<const Action> available_moves() const {
     thread_local ActionBuffer moves;
     moves.clear();
-    if (!state.has_ended) state.fill_action_space(moves);
+    if (!state.has_ended) {
+      state.fill_action_space(moves);
+      drop_repeated_effects(moves, state.current_player().hand);
+    }
     return {moves.data(), moves.size()};
   }
 
