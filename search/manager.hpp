@@ -1,39 +1,31 @@
 // MCTSManager: owns one search tree and runs a budget of playouts on it with worker threads that
-// live exactly as long as one playout_n_parallel call.
+// live exactly as long as one playout_n_parallel call, or on those of a pool that the caller lends
+// to several searches in turn.
 //
 // Concurrency: a manager is used by one calling thread at a time; playout_n_parallel blocks that
-// thread until every worker it started has been joined, so tree() is settled whenever the caller
-// can reach it. request_stop() is the one call that any thread may make at any time.
+// thread until every worker has finished its share, so tree() is settled whenever the caller can
+// reach it. request_stop() is the one call that any thread may make at any time.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <mutex>
+#include <functional>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "search/mcts.hpp"
 #include "search/search_tree.hpp"
 #include "search/tuning.hpp"
+#include "search/worker_pool.hpp"
 
 namespace tornquil::search {
 
 using tuning::kMaxSearchThreads;
-
-// The operating system refused a worker thread: an outcome of the machine, not a broken
-// invariant. The workers already started have been stopped and joined when it is thrown.
-class ThreadStartError : public std::system_error {
- public:
-  explicit ThreadStartError(const std::system_error& cause)
-      : std::system_error(cause.code(), "could not start a search thread") {}
-};
 
 // What the calling thread's supervisor answers each time it is asked while the workers run.
 enum class Supervision : std::uint8_t { Continue, Stop };
@@ -62,20 +54,35 @@ class MCTSManager {
   // As above, and while the workers run the calling thread asks supervise() at least once every
   // period, until a stop is requested or the last worker has finished (never after it answered
   // Stop). Supervision::Stop, or an exception from supervise(), makes every worker stop after its
-  // current playout; the exception is raised here once they have been joined. The tree stays
-  // sound: a stopped playout is never half-done.
+  // current playout; the exception is raised here once they have finished. The tree stays
+  // sound: a stopped playout is never half-done. The workers are started for this call and
+  // joined before it returns.
   template <typename Supervisor>
   std::uint64_t playout_n_parallel(std::uint32_t n, std::size_t num_threads,
                                    std::chrono::nanoseconds period, Supervisor&& supervise) {
     if (n == 0) return 0;
     if (num_threads == 0) Spec::fault("assertion failed: num_threads != 0");
+    WorkerPool pool(workers_for(n, num_threads));
+    return playout_n_parallel(n, pool, period, supervise);
+  }
+
+  // The same on the workers of `pool`, which stay started for the caller's next search.
+  template <typename Supervisor>
+  std::uint64_t playout_n_parallel(std::uint32_t n, WorkerPool& pool,
+                                   std::chrono::nanoseconds period, Supervisor&& supervise) {
+    if (n == 0) return 0;
+    if (pool.size() == 0) Spec::fault("assertion failed: num_threads != 0");
     stop_requested_.store(false, std::memory_order_relaxed);
-    // More workers than playouts would only find the budget spent.
-    const std::size_t num_workers = std::min<std::size_t>({num_threads, n, kMaxSearchThreads});
-    Run run(n, num_workers);
-    run_workers(run, period, supervise);
+    Run run(n, std::min<std::size_t>(pool.size(), n));
+    run_workers(run, pool, period, supervise);
     rethrow_first(run.results);
     return run.completed();
+  }
+
+  // How many workers a call with `n` playouts on `num_threads` threads starts: more workers than
+  // playouts would only find the budget spent.
+  [[nodiscard]] static std::size_t workers_for(std::uint32_t n, std::size_t num_threads) {
+    return std::min<std::size_t>({num_threads, n, kMaxSearchThreads});
   }
 
   // Asks the running call, if any, to stop after the playouts in progress. Safe from any thread;
@@ -99,8 +106,7 @@ class MCTSManager {
               std::int64_t{budget} /
                   (static_cast<std::int64_t>(workers) * tuning::kBatchShareDivisor),
               1, tuning::kMaxBatch)),
-          results(workers),
-          running(workers) {}
+          results(workers) {}
     [[nodiscard]] std::uint64_t completed() const {
       std::uint64_t sum = 0;
       for (const WorkerResult& result : results) sum += result.completed;
@@ -109,15 +115,7 @@ class MCTSManager {
     // The budget not yet claimed; below zero once it is spent.
     alignas(64) std::atomic<std::int64_t> counter;
     const std::int64_t batch;  // units a worker claims at once
-    // Opened once every worker has been started: workers that ran meanwhile would take the cores
-    // from the thread that is still starting the others, which with hundreds of workers delays
-    // the start, and any stop, by seconds.
-    std::atomic<bool> started{false};
     std::vector<WorkerResult> results;
-    // Guards only running; touched once per worker, when it ends.
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::size_t running;
   };
 
   // One budget unit per playout: the units a worker claims it runs as one batch, checking for a
@@ -125,7 +123,6 @@ class MCTSManager {
   // the worker keeps its counts at the top of the tree to itself (see TopView).
   void work(Run& run, std::size_t index) noexcept {
     WorkerResult& result = run.results[index];
-    run.started.wait(false, std::memory_order_acquire);
     try {
       ThreadData<Spec> tld;
       // The first worker keeps the policy's fixed stream, so a one-thread search repeats exactly;
@@ -145,68 +142,31 @@ class MCTSManager {
     } catch (...) {
       result.failure = std::current_exception();
     }
-    const std::lock_guard<std::mutex> lock(run.mutex);
-    --run.running;
-    run.finished.notify_one();
   }
 
   template <typename Supervisor>
-  void run_workers(Run& run, std::chrono::nanoseconds period, Supervisor& supervise) {
-    std::vector<std::thread> workers;
-    workers.reserve(run.results.size());
-    try {
-      for (std::size_t index = 0; index < run.results.size(); ++index) {
-        workers.emplace_back([this, &run, index] { work(run, index); });
-      }
-    } catch (const std::system_error& error) {
-      // The started workers refer to this frame: stop them and join them first.
-      request_stop();
-      open_gate(run);
-      join_all(workers);
-      throw ThreadStartError(error);
-    }
-    open_gate(run);
-    try {
-      supervise_until_finished(run, period, supervise);
-    } catch (...) {
-      // The workers refer to this frame: they stop and are joined before anything passes on,
-      // be it the supervisor's exception or the unwinding with which a runtime ends this
-      // thread (an interpreter shutting down does that to a thread that asks for its lock).
-      request_stop();
-      join_all(workers);
-      throw;
-    }
-    join_all(workers);
-  }
-
-  template <typename Supervisor>
-  void supervise_until_finished(Run& run, std::chrono::nanoseconds period, Supervisor& supervise) {
-    std::unique_lock<std::mutex> lock(run.mutex);
-    const auto finished = [&run] { return run.running == 0; };
-    while (!run.finished.wait_for(lock, period, finished)) {
-      if (stop_requested_.load(std::memory_order_relaxed)) {
-        // Nothing more to ask: the workers end after their current playouts.
-        run.finished.wait(lock, finished);
-        break;
-      }
-      lock.unlock();
-      // A supervisor that has said stop has nothing left to decide: the workers are only
-      // finishing their playouts, and the join waits for them.
-      if (supervise() == Supervision::Stop) {
+  void run_workers(Run& run, WorkerPool& pool, std::chrono::nanoseconds period,
+                   Supervisor& supervise) {
+    const std::function<void(std::size_t)> job = [this, &run](std::size_t index) {
+      work(run, index);
+    };
+    // The supervisor is asked until a stop is requested; whatever it throws (its own error, or
+    // the unwinding with which a runtime ends this thread: an interpreter shutting down does that
+    // to a thread that asks for its lock) stops the workers first, and the pool lets it pass only
+    // once they have finished, since they refer to this frame.
+    pool.run(run.results.size(), job, period, [&] {
+      if (stop_requested_.load(std::memory_order_relaxed)) return false;
+      try {
+        if (supervise() == Supervision::Stop) {
+          request_stop();
+          return false;
+        }
+      } catch (...) {
         request_stop();
-        return;
+        throw;
       }
-      lock.lock();
-    }
-  }
-
-  static void open_gate(Run& run) {
-    run.started.store(true, std::memory_order_release);
-    run.started.notify_all();
-  }
-
-  static void join_all(std::vector<std::thread>& workers) {
-    for (std::thread& worker : workers) worker.join();
+      return true;
+    });
   }
 
   static void rethrow_first(const std::vector<WorkerResult>& results) {

@@ -45,18 +45,15 @@ std::optional<Clock::time_point> deadline_after(std::optional<double> seconds) {
                             std::chrono::duration<double>(std::max(*seconds, 0.0)));
 }
 
-// Plays the budget out, asking `check` and watching the deadline from the calling thread.
-template <typename Search>
-void run_search(Search& mcts, std::uint32_t playouts, std::size_t num_threads,
+// Plays the budget out on `workers` (a thread count, or a pool lent to several searches), asking
+// `check` and watching the deadline from the calling thread.
+template <typename Search, typename Workers>
+void run_search(Search& mcts, std::uint32_t playouts, Workers& workers,
                 std::optional<double> seconds, const DecisionCheck& check) {
   const std::optional<Clock::time_point> deadline = deadline_after(seconds);
-  if (!deadline && !check) {
-    mcts.playout_n_parallel(playouts, num_threads);
-    return;
-  }
-  Clock::duration period = kDecisionCheckPeriod;
+  Clock::duration period = deadline || check ? kDecisionCheckPeriod : std::chrono::hours(1);
   if (deadline) period = std::min(period, std::max<Clock::duration>(*deadline - Clock::now(), {}));
-  mcts.playout_n_parallel(playouts, num_threads, period, [&] {
+  mcts.playout_n_parallel(playouts, workers, period, [&] {
     if (check) check();
     const bool expired = deadline && Clock::now() >= *deadline;
     return expired ? search::Supervision::Stop : search::Supervision::Continue;
@@ -83,6 +80,15 @@ void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& ch
   const std::optional<Clock::time_point> deadline = deadline_after(options_.seconds);
   StdRng sampling = StdRng::from_optional_seed(options_.sampling_seed);
   std::vector<WorldsTally> totals;
+  // One set of workers for every world: starting threads afresh for each would cost more than
+  // a world's search on a machine of many cores. A world's share of playouts is small, so it is
+  // searched by no more workers than have kMinPlayoutsPerWorldWorker playouts each to do.
+  const std::uint32_t most_per_world = playouts_ / worlds + (playouts_ % worlds != 0 ? 1U : 0U);
+  std::optional<search::WorkerPool> pool;
+  if (most_per_world > 0 && num_threads_ > 0) {
+    const std::uint32_t useful = std::max(1U, most_per_world / kMinPlayoutsPerWorldWorker);
+    pool.emplace(GameSearch<N, Heuristics>::workers_for(useful, num_threads_));
+  }
   for (std::uint32_t world = 0; world < worlds; ++world) {
     // The time left is shared out evenly among the worlds still to come; the first world is
     // searched however late, since it alone lists the root's actions.
@@ -95,7 +101,11 @@ void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& ch
     const std::uint32_t share = playouts_ / worlds + (world < playouts_ % worlds ? 1U : 0U);
     auto mcts = new_game_search<N, Heuristics>(sample_world(state, state.has_turn, sampling),
                                                policy_from_number(policy_variation_));
-    run_search(mcts, share, num_threads_, seconds, check);
+    if (pool) {
+      run_search(mcts, share, *pool, seconds, check);
+    } else {
+      run_search(mcts, share, num_threads_, seconds, check);
+    }
 
     const auto edges = mcts.tree().root_node().moves();
     if (world == 0) {

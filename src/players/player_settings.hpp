@@ -23,6 +23,11 @@ inline constexpr std::uint32_t kPlayoutsPerWorld = 250;
 // ever more shallow ones.
 inline constexpr std::uint32_t kMaxWorlds = 40;
 
+// A world is searched by no more workers than have this many of its playouts each: waking a
+// worker costs about as much as a few playouts, and a world's tree gains little from more
+// workers than that.
+inline constexpr std::uint32_t kMinPlayoutsPerWorldWorker = 16;
+
 // How many worlds a decision with `playouts` samples under Information::Own (at least one).
 [[nodiscard]] constexpr std::uint32_t worlds_for(std::uint32_t playouts) {
   const std::uint32_t worlds = playouts / kPlayoutsPerWorld;

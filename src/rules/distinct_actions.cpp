@@ -9,9 +9,8 @@ namespace {
 // first it holds, so only how many of each card are named matters.
 Hand sorted_cards(const Hand& cards) {
   Hand sorted = cards;
-  std::sort(sorted.begin(), sorted.end(), [](Card a, Card b) {
-    return std::pair(a.suit, a.value) < std::pair(b.suit, b.value);
-  });
+  std::sort(sorted.begin(), sorted.end(),
+            [](Card a, Card b) { return std::pair(a.suit, a.value) < std::pair(b.suit, b.value); });
   return sorted;
 }
 
@@ -36,8 +35,9 @@ void drop_repeated_effects(ActionBuffer& actions, const Hand& hand) {
   if (!holds_a_card_twice(hand)) return;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < actions.size(); ++i) {
-    const bool repeated = std::any_of(actions.begin(), actions.begin() + kept,
-                                      [&](const Action& earlier) { return same_effect(earlier, actions[i]); });
+    const bool repeated =
+        std::any_of(actions.begin(), actions.begin() + kept,
+                    [&](const Action& earlier) { return same_effect(earlier, actions[i]); });
     if (!repeated) actions[kept++] = actions[i];
   }
   actions.resize_down(kept);

@@ -44,8 +44,8 @@ TEST(DistinctActions, EveryDroppedActionLeavesTheStateAKeptOneLeaves) {
       });
       ASSERT_NE(kept, distinct.end()) << text(action);
       EXPECT_EQ(state.take_action(action), state.take_action(*kept))
-          << text(action) << " and " << text(*kept) << " differ: "
-          << text(std::get<State<4>>(state.take_action(action))) << "\n"
+          << text(action) << " and " << text(*kept)
+          << " differ: " << text(std::get<State<4>>(state.take_action(action))) << "\n"
           << text(std::get<State<4>>(state.take_action(*kept)));
     }
     for (std::size_t i = 0; i < distinct.size(); ++i) {
