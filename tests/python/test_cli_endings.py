@@ -9,7 +9,6 @@ import os
 import pathlib
 import pty
 import re
-import select
 import signal
 import socket
 import struct
@@ -23,60 +22,10 @@ import pytest
 
 import tornquil
 import tornquil_cli
-from conftest import child_environment, read_until_closed
-
-COMMAND = pathlib.Path(sys.executable).with_name("tornquil")
-
-
-def has_module(name):
-    try:
-        __import__(name)
-    except ImportError:
-        return False
-    return True
-
-
-def environment(tmp_path=None, hide=(), **variables):
-    """The children's environment; each module in `hide` fails to import, as if it were not installed."""
-    if hide:
-        stubs = tmp_path / "hidden"
-        stubs.mkdir(exist_ok=True)
-        for name in hide:
-            (stubs / f"{name}.py").write_text(f"raise ImportError('{name} is hidden by the test')\n")
-        variables["PYTHONPATH"] = os.pathsep.join(filter(None, [str(stubs), os.environ.get("PYTHONPATH")]))
-    return child_environment(NO_COLOR="1", **variables)
-
-
-def tornquil_command(*arguments, stdin_text="", env=None, timeout=180):
-    return subprocess.run([str(COMMAND), *arguments], input=stdin_text.encode(), capture_output=True,
-                          env=env or environment(), timeout=timeout)
-
-
-def start(*arguments, env=None):
-    # A session of its own, so that a signal can go to the whole group as Ctrl-C at a terminal does.
-    return subprocess.Popen([str(COMMAND), *arguments], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=env or environment(), start_new_session=True)
-
-
-def read_until(stream, marker, seconds=90):
-    seen = b""
-    deadline = time.monotonic() + seconds
-    while marker not in seen:
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([stream], [], [], left)[0]:
-            raise AssertionError(f"no {marker!r} within {seconds} s; got {seen[-2000:]!r}")
-        chunk = os.read(stream.fileno(), 65536)
-        if not chunk:
-            raise AssertionError(f"the command ended before {marker!r}; got {seen[-2000:]!r}")
-        seen += chunk
-    return seen
-
-
-def press_ctrl_c(child):
-    os.killpg(child.pid, signal.SIGINT)
-    out, err = child.communicate(timeout=120)
-    return out.decode(), err.decode()
-
+from conftest import COMMAND, has_module, press_ctrl_c, read_until, read_until_closed, tornquil_command
+from conftest import command_environment as environment
+from conftest import start_command as start
+from tornquil_cli import options, plot, records, seats
 
 def records_of(path):
     lines = path.read_text().splitlines()
@@ -197,9 +146,9 @@ class TestEvalEndings:
         code = (
             "import os, signal, sys\n"
             "def trace(frame, event, arg):\n"
-            "    if frame.f_code.co_name != '<module>' or not frame.f_code.co_filename.endswith('tornquil_cli.py'):\n"
+            "    if frame.f_code.co_name != '<module>' or not frame.f_code.co_filename.endswith('evaluate.py'):\n"
             "        return None\n"
-            "    if event == 'line' and frame.f_lineno > 200:\n"
+            "    if event == 'line' and 'add_parser' in frame.f_globals:\n"
             "        sys.settrace(None)\n"
             "        os.kill(os.getpid(), signal.SIGINT)\n"
             "    return trace\n"
@@ -292,27 +241,19 @@ class TestSearchOptions:
     def fake_module(self, monkeypatch):
         FakeSearch.made, FakeSearch.accepted = [], set()
         module = types.SimpleNamespace(players=types.SimpleNamespace(MCTSPlayer=FakeSearch))
-        monkeypatch.setattr(tornquil_cli, "tornquil", module)
+        monkeypatch.setattr(seats, "tornquil", module)
         return FakeSearch
 
     def test_the_new_keywords_reach_the_search_only_when_given(self, fake_module):
         fake_module.accepted = {"seconds", "information"}
-        tornquil_cli.make_player("mcts", self.options("--playouts", "7", "--threads", "2"), None)
-        tornquil_cli.make_player("mcts", self.options("--seconds", "0.5"), None)
-        tornquil_cli.make_player("mcts", self.options("--information", "own", "--no-heuristics"), None)
+        seats.make_player("mcts", self.options("--playouts", "7", "--threads", "2"), None)
+        seats.make_player("mcts", self.options("--seconds", "0.5"), None)
+        seats.make_player("mcts", self.options("--information", "own", "--no-heuristics"), None)
         assert fake_module.made == [((7, 2, True, 0), {}), ((500, 1, True, 0), {"seconds": 0.5}),
                                     ((500, 1, False, 0), {"information": "own"})]
 
-    def test_a_module_without_them_refuses_them_as_a_usage_error(self, fake_module, capsys):
-        options = self.options("--seconds", "2", "--information", "full")
-        tornquil_cli.check_search_options(options.parser, self.options())  # nothing asked: nothing checked
-        with pytest.raises(SystemExit) as ending:
-            tornquil_cli.check_search_options(options.parser, options)
-        assert ending.value.code == 2
-        assert "--seconds and --information: the installed tornquil module" in capsys.readouterr().err
-
     def test_workers_get_the_new_options_too(self):
-        settings = tornquil_cli.strip(self.options("--seconds", "1.5", "--information", "own"))
+        settings = options.search_settings(self.options("--seconds", "1.5", "--information", "own"))
         assert (settings.seconds, settings.information) == (1.5, "own")
         assert not hasattr(settings, "parser")
 
@@ -379,15 +320,15 @@ class TestOptionalParts:
 
     def test_the_plot_title_names_the_players_the_games_and_the_win_rate(self):
         options = argparse.Namespace(playouts=300, threads=2, heuristics=False, policy=3)
-        tally = tornquil_cli.Tally(40)
+        tally = records.Tally(40)
         for level in [12] * 10 + [3] * 30:
             tally.add((0, "won" if level == 12 else "lost", level))
-        title = tornquil_cli.plot_title(["mcts", "random"], options, tally)
+        title = plot.plot_title(["mcts", "random"], options, tally)
         assert title == ("mcts random; search: 300 playouts, 2 thread(s), heuristics off, policy 3\n"
                          "40 games, won 10 (25.0%, 95% confidence interval 14.2% to 40.2%)")
-        assert tornquil_cli.plot_title(["random"], options, tally).startswith("random\n40 games")
+        assert plot.plot_title(["random"], options, tally).startswith("random\n40 games")
         options.seconds, options.information = 0.5, "own"
-        assert tornquil_cli.plot_title(["mcts"], options, tally).startswith(
+        assert plot.plot_title(["mcts"], options, tally).startswith(
             "mcts; search: 300 playouts, 2 thread(s), heuristics off, policy 3, at most 0.5 s a decision, own information\n")
 
     @pytest.mark.skipif(not has_module("matplotlib"), reason="matplotlib is not installed")
@@ -398,10 +339,10 @@ class TestOptionalParts:
 
 
 def test_the_win_rate_interval_matches_the_wilson_score_formula():
-    assert tornquil_cli.wilson_interval(0, 0) == (0.0, 1.0)
-    low, high = tornquil_cli.wilson_interval(10, 40)
+    assert records.wilson_interval(0, 0) == (0.0, 1.0)
+    low, high = records.wilson_interval(10, 40)
     assert math.isclose(low, 0.1419, abs_tol=1e-4) and math.isclose(high, 0.4019, abs_tol=1e-4)
-    assert tornquil_cli.wilson_interval(40, 40)[1] == 1.0
+    assert records.wilson_interval(40, 40)[1] == 1.0
 
 
 @pytest.mark.skipif(not has_module("ray"), reason="Ray is not installed (pip install 'tornquil[ray]')")

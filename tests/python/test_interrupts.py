@@ -2,8 +2,6 @@
 collector, absurd thread counts, endless input. Whatever can crash or needs a signal runs in a
 child interpreter."""
 
-import os
-import select
 import signal
 import subprocess
 import sys
@@ -14,7 +12,7 @@ import time
 import pytest
 
 import tornquil
-from conftest import child_environment
+from conftest import child_environment, read_until
 
 # How late Ctrl-C may reach the user.
 PROMPTNESS = 0.5
@@ -54,15 +52,7 @@ class Child:
         self.output = b""
 
     def wait_for(self, text, timeout=60, count=1):
-        deadline = time.monotonic() + timeout
-        while self.output.count(text.encode()) < count:
-            left = deadline - time.monotonic()
-            assert left > 0, f"no {text!r} in {self.output!r}"
-            ready, _, _ = select.select([self.process.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.process.stdout.fileno(), 65536)
-                assert chunk, f"child ended before {text!r}: {self.output!r} {self.finish()[1]}"
-                self.output += chunk
+        self.output = read_until(self.process.stdout, text.encode(), timeout, self.output, count)
         return time.monotonic()
 
     def interrupt(self):
