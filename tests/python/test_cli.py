@@ -97,6 +97,7 @@ class TestEval:
             pytest.skip("matplotlib is installed")
 
 
+@pytest.mark.slow
 def test_the_stubs_match_the_built_module():
     code = (
         "import sys, tornquil\n"
@@ -110,6 +111,7 @@ def test_the_stubs_match_the_built_module():
     assert run.returncode == 0, run.stdout.decode() + run.stderr.decode()
 
 
+@pytest.mark.slow
 def test_the_stubs_let_mypy_check_a_player(tmp_path):
     script = tmp_path / "player.py"
     script.write_text(

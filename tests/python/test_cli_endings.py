@@ -207,6 +207,18 @@ class TestPlayEndings:
         assert run.returncode == 1
         assert len(err.strip().splitlines()) == 1 and err.startswith("tornquil play: input ended"), err
 
+    def test_the_hinted_prompt_answers_what_it_cannot_use_as_the_console_player_does(self):
+        typed = "abc\n" + "\t\"\\\x01é\n" + "7" * 70_000 + "\n" + " +999 \n" + "18446744073709551616\n" + "0\n" * 400
+
+        def answers(*hints):
+            run = tornquil_command("play", "human", "random", "--seed", "2", *hints, stdin_text=typed)
+            assert run.returncode == 0, run.stderr.decode()
+            return [line for line in run.stdout.decode().splitlines() if "Please try again!" in line]
+
+        console = answers()
+        assert len(console) == 5 and "(cut: a line longer than 65536 bytes)" in console[2]
+        assert answers("--hints", "--playouts", "20") == console
+
     def test_hints_come_before_every_prompt_of_a_person(self):
         run = tornquil_command("play", "human", "random", "--hints", "--playouts", "60", "--seed", "2",
                                stdin_text="0\n" * 400)
@@ -332,6 +344,7 @@ class TestOptionalParts:
             "mcts; search: 300 playouts, 2 thread(s), heuristics off, policy 3, at most 0.5 s a decision, own information\n")
 
     @pytest.mark.skipif(not has_module("matplotlib"), reason="matplotlib is not installed")
+    @pytest.mark.slow
     def test_the_plot_is_drawn(self, tmp_path):
         run = tornquil_command("eval", "random", "--games", "30", "--plot", str(tmp_path / "levels.png"))
         assert run.returncode == 0, run.stderr.decode()
@@ -346,6 +359,7 @@ def test_the_win_rate_interval_matches_the_wilson_score_formula():
 
 
 @pytest.mark.skipif(not has_module("ray"), reason="Ray is not installed (pip install 'tornquil[ray]')")
+@pytest.mark.slow
 class TestRay:
     def test_ray_tasks_write_the_same_records_as_local_processes(self, tmp_path):
         local, on_ray = tmp_path / "local.csv", tmp_path / "ray.csv"

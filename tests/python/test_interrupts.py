@@ -92,6 +92,7 @@ def child():
         each.close()
 
 
+@pytest.mark.slow
 def test_finalizer_that_plays_during_ranked_actions_leaves_the_list_whole():
     code = """
         import gc
@@ -121,6 +122,7 @@ def test_finalizer_that_plays_during_ranked_actions_leaves_the_list_whole():
         assert process.stdout.decode() == "WHOLE\n"
 
 
+@pytest.mark.slow
 def test_ctrl_c_reaches_a_long_search_at_once_and_leaves_ranking_and_player_usable(child):
     running = child("""
         def visits_of(ranking):
@@ -145,6 +147,7 @@ def test_ctrl_c_reaches_a_long_search_at_once_and_leaves_ranking_and_player_usab
     assert output.endswith("USABLE\n"), errors
 
 
+@pytest.mark.slow
 def test_ctrl_c_reaches_a_game_of_search_players_and_the_game_stays_as_it_was(child):
     running = child("""
         game = tornquil.TornquilGame([MCTSPlayer(4_000_000_000, 2, True)] * 3, 8)
@@ -189,6 +192,7 @@ def test_ctrl_c_at_the_console_prompt_raises_keyboard_interrupt_and_input_stays_
     assert output.endswith("RAISED PanicException Error reading input.: end of input\n"), errors
 
 
+@pytest.mark.slow
 def test_endless_line_is_read_in_flat_memory_and_quoted_in_part():
     code = """
         game = tornquil.TornquilGame([tornquil.players.InputPlayer()], 3)
@@ -278,6 +282,7 @@ def ticks_in(seconds, during=lambda: time.sleep(2.0)):
     return len([t for t in ticks if started <= t <= started + elapsed]) / elapsed
 
 
+@pytest.mark.slow
 def test_released_lock_lets_other_threads_run_and_a_second_caller_is_refused():
     state = new_state(2)
     # One worker, so that a core is left for the ticking thread: what is measured is the lock.
@@ -307,6 +312,7 @@ def test_released_lock_lets_other_threads_run_and_a_second_caller_is_refused():
     assert len(player.ranked_actions()) == len(state.action_space())
 
 
+@pytest.mark.slow
 def test_held_lock_keeps_other_threads_waiting_by_default():
     state = new_state(2)
     player = tornquil.players.MCTSPlayer(4_000_000_000, 1, True, seconds=1.0)
