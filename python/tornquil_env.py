@@ -81,9 +81,12 @@ class raw_env(AECEnv):
         self._game: Any = None
 
     def observation_space(self, agent: str):
+        """The agent's observation space: a Dict of "observation" (float32 Box) and "action_mask"
+        (int8 Box of ACTION_COUNT). KeyError for an agent not of this environment."""
         return self._observation_spaces[agent]
 
     def action_space(self, agent: str):
+        """Discrete(ACTION_COUNT) for every agent. KeyError for an agent not of this environment."""
         return self._action_spaces[agent]
 
     def _game_seed(self, seed: Optional[int]) -> Optional[int]:
@@ -95,6 +98,9 @@ class raw_env(AECEnv):
         return self._seeds.getrandbits(64) if self._seeds is not None else None
 
     def reset(self, seed: Optional[int] = None, options: Optional[dict] = None) -> None:
+        """Deals a new game: the game of ``seed`` when one is given, else the next game of the
+        sequence the last seed started (or one from the operating system's entropy). ``options``
+        is ignored."""
         self._game = _native.Game(self.players, self._game_seed(seed))
         self.agents = self.possible_agents[:]
         self.rewards = {agent: 0.0 for agent in self.agents}
@@ -105,6 +111,8 @@ class raw_env(AECEnv):
         self.agent_selection = self.possible_agents[self._game.has_turn()]
 
     def observe(self, agent: str) -> dict:
+        """What ``agent`` sees now: its observation vector and, for the agent to move while the game
+        goes on, the mask of its legal actions (all zeros otherwise). KeyError for an unknown agent."""
         observation = np.frombuffer(self._game.observation(self._seat[agent], self.information), dtype=np.float32)
         if agent == self.agent_selection and self._game.result() is None:
             mask = np.frombuffer(self._game.legal_mask(), dtype=np.int8).copy()
@@ -117,6 +125,10 @@ class raw_env(AECEnv):
         return np.frombuffer(self._game.observation(self._game.has_turn(), "full"), dtype=np.float32).copy()
 
     def step(self, action) -> None:
+        """Plays the action index for the agent to move (None once the agent's game has ended).
+        Every agent receives the enemies this step defeated; a finished game ends for all at once,
+        with ``infos[agent]["result"]`` and ``["level"]``. ValueError for an index the state does
+        not offer (the wrapper of ``env()`` also checks the bounds)."""
         agent = self.agent_selection
         if self.terminations[agent] or self.truncations[agent]:
             self._was_dead_step(action)
@@ -146,6 +158,8 @@ class raw_env(AECEnv):
         return self._game.action_text(int(action))
 
     def render(self) -> Optional[str]:
+        """The state's text with ``render_mode="ansi"``; printed with ``"human"``; without a
+        render mode a warning and None."""
         if self.render_mode is None:
             logger.warn("render() was called without a render_mode; pass render_mode='ansi' to get the state text")
             return None
@@ -156,6 +170,7 @@ class raw_env(AECEnv):
         return text
 
     def close(self) -> None:
+        """Drops the game; reset() deals a new one."""
         self._game = None
 
     def __str__(self) -> str:
