@@ -10,9 +10,9 @@ from typing import Any
 
 from . import options as shared
 from .options import INTERRUPTED
-from .plot import plot_levels, plot_problem, plot_title
+from .plot import picture_type, plot_levels, plot_problem, plot_title
 from .progress import Progress, import_optional
-from .records import RecordFile, Tally
+from .records import GameOrder, RecordFile, Tally
 from .runners import Interruption, RayStartFailed, game_outcomes
 from .seats import MAX_LEVEL, SEAT_KINDS, UNATTENDED_KINDS
 
@@ -31,9 +31,9 @@ def add_parser(commands: Any) -> None:
     parser.add_argument("--jobs", type=shared.whole_number(1, shared.JOBS_MAX),
                         default=min(os.cpu_count() or 1, shared.JOBS_MAX),
                         help=f"processes, 1..{shared.JOBS_MAX}, never more than games (default: one per core)")
-    parser.add_argument("--out", metavar="FILE",
-                        help="write every game's seed, result and level as it finishes (.csv or .jsonl)")
-    parser.add_argument("--plot", metavar="FILE.png",
+    parser.add_argument("--out", metavar="FILE", type=shared.file_name,
+                        help="write every game's seed, result and level, in the order of the games (.csv or .jsonl)")
+    parser.add_argument("--plot", metavar="FILE.png", type=shared.file_name,
                         help="draw the histogram of levels (needs matplotlib)")
     parser.add_argument("--ray", nargs="?", const="", metavar="ADDRESS",
                         help="play the games as Ray tasks on the cluster at ADDRESS, or on a local Ray instance"
@@ -42,7 +42,26 @@ def add_parser(commands: Any) -> None:
     parser.set_defaults(run=command_eval, parser=parser)
 
 
-def load_pyplot() -> Any:
+def same_file(first: str, second: str) -> bool:
+    if os.path.realpath(first) == os.path.realpath(second):
+        return True
+    try:
+        return os.path.samefile(first, second)
+    except OSError:
+        return False
+
+
+def check_destinations(parser: argparse.ArgumentParser, options: argparse.Namespace) -> None:
+    if options.plot:
+        problem = plot_problem(options.plot)
+        if problem:
+            parser.error(f"argument --plot: cannot write {options.plot}: {problem}")
+        if options.out and same_file(options.out, options.plot):
+            parser.error(f"--out {options.out} and --plot {options.plot} name the same file: the picture would"
+                         " overwrite the records")
+
+
+def load_pyplot(parser: argparse.ArgumentParser, path: str) -> Any:
     """matplotlib's pyplot, or None when it is not installed (said on standard error)."""
     try:
         import matplotlib
@@ -53,6 +72,9 @@ def load_pyplot() -> Any:
         print("tornquil eval: --plot needs matplotlib; install it with: pip install 'tornquil[plot]'"
               " (or pip install matplotlib)", file=sys.stderr)
         return None
+    if picture_type(path, pyplot) is None:
+        kinds = ", ".join(sorted(pyplot.FigureCanvasBase.get_supported_filetypes()))
+        parser.error(f"argument --plot: cannot write {path}: an unknown picture type (known: {kinds})")
     return pyplot
 
 
@@ -63,10 +85,7 @@ def command_eval(options: argparse.Namespace) -> int:
         parser.error("eval plays without a person: use mcts or random seats")
     if options.ray in SEAT_KINDS:
         parser.error(f"--ray took {options.ray!r} for the address of a Ray cluster: put the seats before --ray")
-    if options.plot:
-        problem = plot_problem(options.plot)
-        if problem:
-            parser.error(f"argument --plot: cannot write {options.plot}: {problem}")
+    check_destinations(parser, options)
     # From here on a Ctrl-C only asks the run to stop, even while Ray or matplotlib is imported or
     # Ray starts: whatever the moment, the run ends through the summary.
     with Interruption() as interruption:
@@ -77,7 +96,7 @@ def command_eval(options: argparse.Namespace) -> int:
                 parser.error("--ray needs Ray; install it with: pip install 'tornquil[ray]' (or pip install ray)")
         pyplot: Any = None
         if options.plot:
-            pyplot = load_pyplot()
+            pyplot = load_pyplot(parser, options.plot)
             if pyplot is None:
                 return 1
         records = None
@@ -96,9 +115,10 @@ def command_eval(options: argparse.Namespace) -> int:
 def evaluate(options: argparse.Namespace, seats: list[str], records: RecordFile | None, ray: Any,
              pyplot: Any, interruption: Interruption) -> int:
     tally = Tally(options.games)
+    order = GameOrder(options.seed, options.games)
     status = 0
     progress = Progress(options.games)
-    outcomes = game_outcomes(options, seats, ray, interruption, shared.search_settings(options))
+    outcomes = game_outcomes(options, seats, ray, order, interruption, shared.search_settings(options))
     try:
         for seed, record, reason in outcomes:
             if record is None:
@@ -106,9 +126,13 @@ def evaluate(options: argparse.Namespace, seats: list[str], records: RecordFile 
                 progress.say(f"tornquil eval: the game with seed {seed} failed: {reason}")
             else:
                 tally.add(record)
+            for due in order.finish(seed, record):
                 if records is not None:
-                    records.add(record)
+                    records.add(due)
             progress.update(failed=record is None)
+        if records is not None:
+            for due in order.rest():
+                records.add(due)
     except RayStartFailed as error:
         progress.say(f"tornquil eval: {error}")
         status = 1
@@ -120,18 +144,12 @@ def evaluate(options: argparse.Namespace, seats: list[str], records: RecordFile 
         progress.close()
     if interruption.requested:
         print("interrupted", file=sys.stderr, flush=True)
-    if records is not None and status == 0:
-        try:
-            records.sort_by_game(options.seed)
-        except OSError as error:
-            print(f"tornquil eval: cannot sort {options.out}: {error.strerror or error}", file=sys.stderr)
-            status = 1
     summarise(tally)
     sys.stdout.flush()
     if pyplot is not None and tally.games:
         try:
             plot_levels(options.plot, tally, plot_title(seats, options, tally), pyplot)
-        except (OSError, ValueError) as error:  # matplotlib refuses an unknown picture type by ValueError
+        except (OSError, ValueError) as error:  # matplotlib refuses what it cannot draw by ValueError
             print(f"tornquil eval: cannot write {options.plot}: {getattr(error, 'strerror', None) or error}",
                   file=sys.stderr)
             status = 1

@@ -43,6 +43,13 @@ def seconds_value(text: str) -> float:
     return value
 
 
+def file_name(text: str) -> str:
+    # An empty name would otherwise read as "no file" and the run would silently write nothing.
+    if not text:
+        raise argparse.ArgumentTypeError("expected a file name, got an empty one")
+    return text
+
+
 def seat_kind(allowed: Sequence[str]) -> Any:
     def parse(text: str) -> str:
         if text not in allowed:

@@ -1,14 +1,14 @@
 """The results of a run of games: the counts behind the summary, the Wilson interval of the win rate,
-and the record file."""
+the order in which games are handed out and written, and the record file."""
 
 from __future__ import annotations
 
-import csv
 import json
 import math
 import os
-import shutil
-import tempfile
+import re
+import stat
+from typing import Iterator
 
 from .seats import MAX_LEVEL
 
@@ -38,6 +38,11 @@ class Tally:
     def games(self) -> int:
         return sum(self.levels)
 
+    @property
+    def lost_at_each_level(self) -> list[int]:
+        # Only a won game counts as won: a game may reach the last level and still be lost.
+        return [count - (self.wins if level == MAX_LEVEL else 0) for level, count in enumerate(self.levels)]
+
     def add(self, record: Record) -> None:
         _, result, level = record
         self.levels[level] += 1
@@ -49,56 +54,123 @@ class Tally:
                 f"{100 * low:.1f}% to {100 * high:.1f}%")
 
 
+class GameOrder:
+    """Hands out the run's seeds in the order of the games, never more than `window` games past the
+    first game that has not finished, and holds the records of games that finished early until every
+    game before them has. Records thus come out in the order of the games, and at most `window` of
+    them wait in memory, however long the run and however slow one of its games."""
+
+    # Games that may finish ahead of the first unfinished one, per game in flight: their records
+    # wait for it in memory, so this bounds a run's memory; a slow game holds the others up only past it.
+    WINDOW_PER_GAME_IN_FLIGHT = 64
+    WINDOW_MIN = 1024
+
+    def __init__(self, first_seed: int, total: int) -> None:
+        self.first_seed, self.total = first_seed, total
+        self.window = self.WINDOW_MIN
+        self.started = 0
+        self.done = 0  # every game before this index has finished
+        self.waiting: dict[int, Record | None] = {}
+
+    @property
+    def exhausted(self) -> bool:
+        return self.started == self.total
+
+    def keep_busy(self, in_flight: int) -> None:
+        """Widens the window for `in_flight` games at a time."""
+        self.window = max(self.WINDOW_MIN, self.WINDOW_PER_GAME_IN_FLIGHT * in_flight)
+
+    def index(self, seed: int) -> int:
+        return (seed - self.first_seed) % 2**64
+
+    def take(self) -> int | None:
+        """The next game's seed, or None when every game was handed out or the window is full."""
+        if self.exhausted or self.started - self.done >= self.window:
+            return None
+        self.started += 1
+        return (self.first_seed + self.started - 1) % 2**64
+
+    def finish(self, seed: int, record: Record | None) -> Iterator[Record]:
+        """Notes a finished game (None for one that failed); yields the records now due, in order."""
+        self.waiting[self.index(seed)] = record
+        while self.done in self.waiting:
+            due = self.waiting.pop(self.done)
+            self.done += 1
+            if due is not None:
+                yield due
+
+    def rest(self) -> Iterator[Record]:
+        """The records still waiting behind games that never finished, in order: a run that stops
+        early writes what it has."""
+        for index in sorted(self.waiting):
+            if (due := self.waiting.pop(index)) is not None:
+                yield due
+
+
+# Names that reach a descriptor the command already holds; opened anew, the file behind one would be
+# truncated or written from its start over what a shell's `>>` or an earlier writer put there.
+INHERITED = re.compile(r"/dev/std(in|out|err)|/dev/fd/(\d+)|/proc/(?:self|thread-self|%d)/fd/(\d+)" % os.getpid())
+STANDARD = {"in": 0, "out": 1, "err": 2}
+
+
+def inherited_descriptor(path: str) -> int | None:
+    path = os.path.abspath(path)
+    for _ in range(40):  # as many links as the kernel follows
+        match = INHERITED.fullmatch(path)
+        if match:
+            return STANDARD[match[1]] if match[1] else int(match[2] or match[3])
+        if not os.path.islink(path):
+            return None
+        path = os.path.normpath(os.path.join(os.path.dirname(path), os.readlink(path)))
+    return None
+
+
+def open_destination(path: str) -> tuple[int, bool]:
+    """A descriptor to write the records to, and whether it is a regular file of the command's own
+    (made or emptied here), which alone may be cut back. A stream, a device or a descriptor the
+    command inherited is written as given: never truncated, never replaced."""
+    inherited = inherited_descriptor(path)
+    if inherited is not None:
+        descriptor = os.dup(inherited)
+        return descriptor, False
+    try:
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            return os.open(path, os.O_WRONLY | os.O_CLOEXEC), False
+    except FileNotFoundError:
+        pass
+    return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666), True
+
+
 class RecordFile:
-    """Each game's record, written and flushed as the game finishes, so that an eval that ends in any
-    way leaves every finished game in the file."""
+    """The records of a run, in the order of the games, each written whole and at once: a write that
+    fails (a full disk) leaves the file with whole records only, and the error goes to the caller."""
 
     def __init__(self, path: str) -> None:
         self.path = path
         self.jsonl = path.endswith(".jsonl")
-        self.out = open(path, "w", newline="")
-        self.writer = csv.writer(self.out)
+        self.descriptor, self.own = open_destination(path)
+        self.size = 0
         if not self.jsonl:
-            self.writer.writerow(["seed", "result", "level"])
-            self.out.flush()
+            self.write("seed,result,level\r\n")
 
     def add(self, record: Record) -> None:
+        seed, result, level = record
         if self.jsonl:
-            seed, result, level = record
-            self.out.write(json.dumps({"seed": seed, "result": result, "level": level}) + "\n")
+            self.write(json.dumps({"seed": seed, "result": result, "level": level}) + "\n")
         else:
-            self.writer.writerow(record)
-        self.out.flush()
+            self.write(f"{seed},{result},{level}\r\n")
+
+    def write(self, line: str) -> None:
+        encoded = line.encode()
+        data = memoryview(encoded)
+        try:
+            while data:
+                data = data[os.write(self.descriptor, data):]
+        except OSError:
+            if self.own:
+                os.ftruncate(self.descriptor, self.size)
+            raise
+        self.size += len(encoded)
 
     def close(self) -> None:
-        self.out.close()
-
-    def sort_by_game(self, first_seed: int) -> None:
-        """Puts the records in the order of the games, which makes runs comparable line by line
-        whatever order their games finished in. The sorted copy replaces the file in one step, so
-        the file is never without a record it had; a file that is not a regular one stays as it is."""
-        # Through a link, the file it names is the one to replace.
-        path = os.path.realpath(self.path)
-        if not os.path.isfile(path):
-            return
-        with open(path, newline="") as source:
-            lines = source.readlines()
-        header, rows = ([], lines) if self.jsonl else (lines[:1], lines[1:])
-
-        def game_index(line: str) -> int:
-            seed = json.loads(line)["seed"] if self.jsonl else int(line.split(",", 1)[0])
-            return (seed - first_seed) % 2**64
-
-        rows.sort(key=game_index)
-        try:
-            descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".tornquil-", suffix=".tmp")
-        except OSError:
-            return  # no room beside the file: its records stay in the order they finished
-        try:
-            with os.fdopen(descriptor, "w", newline="") as sorted_copy:
-                sorted_copy.writelines(header + rows)
-            shutil.copymode(path, temporary)
-            os.replace(temporary, path)
-        except BaseException:
-            os.unlink(temporary)
-            raise
+        os.close(self.descriptor)

@@ -1,5 +1,5 @@
 """Where an eval's games are played: worker processes on this machine, or Ray tasks. Both hand back
-each game's outcome as it finishes."""
+each game's outcome as it finishes and take new seeds from the run's GameOrder."""
 
 from __future__ import annotations
 
@@ -10,11 +10,11 @@ import signal
 import sys
 from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wait
 from concurrent.futures.process import BrokenProcessPool
-from typing import Any, Callable, Generator, Iterator, Sequence
+from typing import Any, Callable, Generator, Sequence
 
 import tornquil
 
-from .records import Record
+from .records import GameOrder, Record
 from .seats import level_reached, make_player, seat_seed
 
 # Games queued per worker: enough to keep every worker busy between two looks at the results,
@@ -108,22 +108,20 @@ def outcome_of(future: Future[Any], seed: int) -> Outcome:
         return seed, None, str(error)
 
 
-def local_outcomes(call: Callable[[int], Any], seeds: Iterator[int], jobs: int,
+def local_outcomes(call: Callable[[int], Any], order: GameOrder, jobs: int,
                    interruption: Interruption) -> Generator[Outcome, None, None]:
     """Plays the games on `jobs` processes, a few per worker queued at a time. A worker that dies
     breaks its whole pool and fails every game queued in it; those games are played again, each in a
     process of its own, so that only a game whose own process dies counts as failed."""
     pool = new_pool(jobs)
     in_flight: dict[Future[Any], int] = {}
-    exhausted = False
     try:
         while not interruption.requested:
             suspects: list[int] = []
-            while not exhausted and not suspects and len(in_flight) < IN_FLIGHT_PER_WORKER * jobs:
-                seed = next(seeds, None)
+            while not suspects and len(in_flight) < IN_FLIGHT_PER_WORKER * jobs:
+                seed = order.take()
                 if seed is None:
-                    exhausted = True
-                    continue
+                    break
                 try:
                     in_flight[pool.submit(call, seed)] = seed
                 except BrokenProcessPool:  # the pool broke since the last look at the results
@@ -142,7 +140,7 @@ def local_outcomes(call: Callable[[int], Any], seeds: Iterator[int], jobs: int,
                 in_flight.clear()
                 stop_pool(pool)
                 pool = new_pool(jobs)
-                yield from outcomes_alone(call, sorted(suspects), jobs, interruption)
+                yield from outcomes_alone(call, sorted(suspects, key=order.index), jobs, interruption)
     finally:
         stop_pool(pool)
 
@@ -218,7 +216,7 @@ def start_ray(ray: Any, address: str, cpus: int, interruption: Interruption) -> 
         signal.signal(signal.SIGALRM, previous)
 
 
-def ray_outcomes(ray: Any, seats: Sequence[str], settings: argparse.Namespace, seeds: Iterator[int],
+def ray_outcomes(ray: Any, seats: Sequence[str], settings: argparse.Namespace, order: GameOrder,
                  limit: int, interruption: Interruption) -> Generator[Outcome, None, None]:
     """Plays the games as Ray tasks, at most `limit` at a time, and hands each back as it finishes.
     A task whose worker dies is tried once more, like a local game; then it counts as failed."""
@@ -226,7 +224,7 @@ def ray_outcomes(ray: Any, seats: Sequence[str], settings: argparse.Namespace, s
     in_flight: dict[Any, int] = {}
     try:
         while not interruption.requested:
-            while len(in_flight) < limit and (seed := next(seeds, None)) is not None:
+            while len(in_flight) < limit and (seed := order.take()) is not None:
                 in_flight[task.remote(seats, settings, seed)] = seed
             if not in_flight:
                 return
@@ -253,15 +251,14 @@ def ray_result(ray: Any, reference: Any) -> tuple[Record | None, str | None]:
         return None, str(error).splitlines()[0] if str(error) else type(error).__name__
 
 
-def game_outcomes(options: argparse.Namespace, seats: list[str], ray: Any, interruption: Interruption,
-                  settings: argparse.Namespace) -> Generator[Outcome, None, None]:
+def game_outcomes(options: argparse.Namespace, seats: list[str], ray: Any, order: GameOrder,
+                  interruption: Interruption, settings: argparse.Namespace) -> Generator[Outcome, None, None]:
     total = options.games
-    # A generator, so that only the games in flight are ever queued, however many the run has.
-    seeds = ((options.seed + index) % 2**64 for index in range(total))
     jobs = min(options.jobs, total)
     if ray is None:
         print(f"tornquil eval: {total} game(s) on {jobs} process(es)", file=sys.stderr, flush=True)
-        yield from local_outcomes(GameCall(seats, settings), seeds, jobs, interruption)
+        order.keep_busy(IN_FLIGHT_PER_WORKER * jobs)
+        yield from local_outcomes(GameCall(seats, settings), order, jobs, interruption)
         return
     place = f"the Ray cluster at {options.ray}" if options.ray else "a local Ray instance"
     try:
@@ -272,7 +269,8 @@ def game_outcomes(options: argparse.Namespace, seats: list[str], ray: Any, inter
         print(f"tornquil eval: {total} game(s) as Ray tasks on {place} with {cpus} CPU(s)",
               file=sys.stderr, flush=True)
         limit = min(IN_FLIGHT_PER_WORKER * cpus, total)
-        yield from ray_outcomes(ray, seats, settings, seeds, limit, interruption)
+        order.keep_busy(limit)
+        yield from ray_outcomes(ray, seats, settings, order, limit, interruption)
     finally:
         # Also after a start that failed half-way: the processes it started go with it.
         ray.shutdown()

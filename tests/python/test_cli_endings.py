@@ -4,6 +4,7 @@ where a signal or a dying process is involved."""
 
 import argparse
 import fcntl
+import json
 import math
 import os
 import pathlib
@@ -31,6 +32,15 @@ def records_of(path):
     lines = path.read_text().splitlines()
     assert lines[0] == "seed,result,level"
     return lines[1:]
+
+
+def unwritable_folder(tmp_path):
+    if os.geteuid() == 0:
+        return "/proc"  # no file can be made there, even by root
+    folder = tmp_path / "locked"
+    folder.mkdir()
+    folder.chmod(0o555)
+    return str(folder)
 
 
 def unwritable_file(tmp_path):
@@ -100,12 +110,114 @@ class TestDestinations:
         assert f"argument --out: cannot write {path}" in err and "usage: tornquil" in err
         assert "game(s) on" not in err and run.stdout == b""
 
-    @pytest.mark.parametrize("where", ["directory", "missing folder"])
+    @pytest.mark.parametrize("where", ["directory", "missing folder", "folder that takes no files", "unknown type"])
     def test_a_plot_that_cannot_be_written_is_refused_before_any_game(self, tmp_path, where):
-        path = str(tmp_path) if where == "directory" else str(tmp_path / "nowhere" / "levels.png")
+        if where == "unknown type" and not has_module("matplotlib"):
+            pytest.skip("matplotlib is not installed")
+        path = {"directory": str(tmp_path),
+                "missing folder": str(tmp_path / "nowhere" / "levels.png"),
+                "folder that takes no files": unwritable_folder(tmp_path) + "/levels.png",
+                "unknown type": str(tmp_path / "levels.xyz")}[where]
         run = tornquil_command("eval", "random", "--games", "5", "--plot", path)
+        err = run.stderr.decode()
+        assert run.returncode == 2, err
+        assert f"argument --plot: cannot write {path}" in err and "game(s) on" not in err and run.stdout == b""
+        assert not os.path.exists(path) or os.path.isdir(path)
+
+    @pytest.mark.parametrize("option", ["--out", "--plot"])
+    def test_an_empty_file_name_is_a_usage_error(self, option):
+        run = tornquil_command("eval", "random", "--games", "5", option, "")
         assert run.returncode == 2
-        assert "argument --plot: cannot write" in run.stderr.decode() and run.stdout == b""
+        assert f"argument {option}: expected a file name" in run.stderr.decode() and run.stdout == b""
+
+    @pytest.mark.parametrize("spelling", ["same", "dotted", "link", "hard link"])
+    def test_out_and_plot_naming_one_file_are_refused_and_the_file_is_kept(self, tmp_path, spelling):
+        out = tmp_path / "games.csv"
+        out.write_text("kept\n")
+        plot = {"same": out, "dotted": tmp_path / "." / ".." / tmp_path.name / "games.csv",
+                "link": tmp_path / "link.png", "hard link": tmp_path / "hard.png"}[spelling]
+        if spelling == "link":
+            plot.symlink_to(out)
+        elif spelling == "hard link":
+            os.link(out, plot)
+        run = tornquil_command("eval", "random", "--games", "5", "--out", str(out), "--plot", str(plot))
+        err = run.stderr.decode()
+        assert run.returncode == 2, err
+        assert "name the same file" in err and "game(s) on" not in err
+        assert out.read_text() == "kept\n"
+
+    def test_a_stream_is_written_as_given_and_never_truncated_or_replaced(self, tmp_path):
+        # As a shell appends to a log: the lines before stay, the records and the summary follow.
+        log = tmp_path / "log"
+        log.write_text("before\n")
+        with open(log, "a") as appended:
+            run = subprocess.run([str(COMMAND), "eval", "random", "--games", "30", "--seed", "8", "--jobs", "2",
+                                  "--out", "/dev/stdout"], stdout=appended, stderr=subprocess.PIPE,
+                                 env=environment(), timeout=180)
+        assert run.returncode == 0, run.stderr.decode()
+        lines = log.read_text().splitlines()
+        assert lines[:2] == ["before", "seed,result,level"]
+        assert [line.split(",")[0] for line in lines[2:32]] == [str(seed) for seed in range(8, 38)]
+        assert lines[32] == "games: 30 of 30" and len(lines) == 32 + 17
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A folder on a file system of 64 KiB, or a skip where this machine cannot mount one."""
+    folder = tmp_path / "small"
+    folder.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(folder)], capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a small file system here: {mounted.stderr.decode().strip()}")
+    yield folder
+    subprocess.run(["umount", str(folder)], check=True)
+
+
+class TestRecords:
+    @pytest.mark.parametrize("name", ["games.csv", "games.jsonl"])
+    def test_a_full_disk_keeps_whole_records_and_ends_in_one_line(self, small_disk, name):
+        out = small_disk / name
+        run = tornquil_command("eval", "random", "--games", "20000", "--jobs", "2", "--out", str(out))
+        err = [line for line in run.stderr.decode().splitlines() if not line.startswith("[")]
+        assert run.returncode == 1
+        assert err[1:] == [f"tornquil eval: cannot write {out}: No space left on device"], err
+        text = out.read_bytes()
+        assert 1000 < len(text) <= 64 * 1024 and text.endswith(b"\n")
+        records = text.decode().splitlines()[0 if name.endswith(".jsonl") else 1:]
+        seeds = [json.loads(line)["seed"] if name.endswith(".jsonl") else int(line.split(",")[0]) for line in records]
+        assert seeds == list(range(len(seeds)))
+
+    def test_records_wait_for_the_games_before_them_and_never_more_than_the_window(self):
+        order = records.GameOrder(first_seed=2**64 - 2, total=10_000)
+        taken = list(iter(order.take, None))
+        assert len(taken) == order.window and taken[:3] == [2**64 - 2, 2**64 - 1, 0]
+        # Every game but the first finishes: nothing can be written, and nothing more is handed out.
+        assert [due for seed in taken[1:] for due in order.finish(seed, (seed, "lost", 1))] == []
+        assert order.take() is None
+        # The first one fails: every record behind it comes out, in order, and the window moves on.
+        assert [due[0] for due in order.finish(taken[0], None)] == taken[1:]
+        assert order.take() == taken[-1] + 1
+
+    def test_a_run_that_stops_early_writes_the_records_behind_the_gap(self):
+        order = records.GameOrder(first_seed=5, total=4)
+        seeds = [order.take() for _ in range(4)]
+        assert list(order.finish(seeds[2], (7, "lost", 0))) == list(order.finish(seeds[1], (6, "won", 12))) == []
+        assert [due[0] for due in order.rest()] == [6, 7]
+
+    @pytest.mark.skipif(not has_module("matplotlib"), reason="matplotlib is not installed")
+    def test_the_plot_labels_a_game_by_its_result_not_its_level(self, tmp_path):
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as pyplot
+        tally = records.Tally(3)
+        for record in [(1, "lost", 12), (2, "won", 12), (3, "lost", 4)]:
+            tally.add(record)
+        plot.plot_levels(str(tmp_path / "levels"), tally, "title", pyplot)
+        lost, won = pyplot.gcf().axes[0].containers
+        assert (lost.get_label(), won.get_label()) == ("lost", "won")
+        assert [bar.get_height() for bar in lost][4::8] == [1, 1] and [bar.get_height() for bar in won][12] == 1
+        # The picture goes to the very name given, as a PNG, with no extension added.
+        assert (tmp_path / "levels").read_bytes().startswith(b"\x89PNG")
 
 
 class TestEvalEndings:
@@ -115,14 +227,17 @@ class TestEvalEndings:
         child = start("eval", "mcts", "random", "--games", "3000000", "--playouts", "100", "--jobs", "2",
                       "--out", str(out))
         read_until(child.stderr, b"] 32/3000000 games", seconds=60)
+        # A record is written once every game before it has finished: a prefix of the games.
         written_while_running = len(out.read_text().splitlines())
         stdout, err = press_ctrl_c(child)
         assert child.returncode == 130, err
         assert "Traceback" not in err and "interrupted" in err
         finished = int(re.search(r"games: (\d+) of 3000000", stdout).group(1))
         records = out.read_text().splitlines()
-        assert 32 <= written_while_running <= finished == len(records)
+        assert 1 <= written_while_running <= finished == len(records)
         assert all(re.fullmatch(r'\{"seed": \d+, "result": "(won|lost)", "level": \d+\}', line) for line in records)
+        seeds = [json.loads(line)["seed"] for line in records]
+        assert seeds[:written_while_running] == list(range(written_while_running)) and seeds == sorted(seeds)
 
     def test_ctrl_c_while_the_games_are_being_queued(self):
         child = start("eval", "random", "--games", "3000000", "--jobs", "2")
