@@ -33,6 +33,7 @@ def _end_loading() -> None:
 
 try:
     import argparse
+    import os
     from typing import Sequence
 
     from . import bench, evaluate, play
@@ -43,6 +44,9 @@ except KeyboardInterrupt:
 
 # Each command registers its own parser; a new command is one more module here.
 COMMANDS = (play, evaluate, bench)
+# The status of a command whose reader went away (`tornquil eval | head -1`), as for a Unix tool
+# ended by SIGPIPE.
+READER_GONE = 128 + signal.SIGPIPE
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -54,6 +58,9 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    # Card texts hold suit symbols: a terminal or pipe that cannot show them gets a stand-in, not a crash.
+    if hasattr(sys.stdout, "reconfigure"):
+        sys.stdout.reconfigure(errors="replace")
     try:
         parser = build_parser()
         options = parser.parse_args(argv)
@@ -65,6 +72,21 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)
         return INTERRUPTED
+    except BrokenPipeError:
+        return reader_gone()
+
+
+def reader_gone() -> int:
+    # Nothing more can be said, and the interpreter's own last flush at exit would fail again and
+    # complain: what is still buffered goes nowhere.
+    nowhere = os.open(os.devnull, os.O_WRONLY)
+    for stream in (sys.stdout, sys.stderr):
+        try:
+            os.dup2(nowhere, stream.fileno())
+        except (OSError, ValueError, AttributeError):
+            pass
+    os.close(nowhere)
+    return READER_GONE
 
 
 _end_loading()

@@ -18,7 +18,7 @@ from .seats import MAX_LEVEL, SEAT_KINDS, UNATTENDED_KINDS
 
 ENDINGS = ("exit status: 0 when every game was played, 1 when a game failed or a file could not be written,"
            " 2 for a usage error (found before the first game), 130 after Ctrl-C (the summary still shows"
-           " the games that finished)")
+           " the games that finished), 141 when standard output was closed early")
 
 
 def add_parser(commands: Any) -> None:
@@ -136,6 +136,8 @@ def evaluate(options: argparse.Namespace, seats: list[str], records: RecordFile 
     except RayStartFailed as error:
         progress.say(f"tornquil eval: {error}")
         status = 1
+    except BrokenPipeError:
+        raise  # a reader that went away ends the command quietly
     except OSError as error:
         progress.say(f"tornquil eval: cannot write {options.out}: {error.strerror or error}")
         status = 1

@@ -16,7 +16,7 @@ from .options import INTERRUPTED
 from .seats import SEAT_KINDS, Hinted, Narrator, input_ended, level_reached, make_player, new_search, seat_seed
 
 ENDINGS = ("exit status: 0 when the game was played, 1 when standard input ended before it was over,"
-           " 2 for a usage error, 130 after Ctrl-C")
+           " 2 for a usage error, 130 after Ctrl-C, 141 when standard output was closed early")
 
 
 def add_parser(commands: Any) -> None:

@@ -351,6 +351,25 @@ class TestPlayEndings:
         assert "seat 1 (random) plays" in out
 
 
+class TestStreams:
+    # A search of 20,000 playouts writes its move well after the first line has been read.
+    @pytest.mark.parametrize("arguments", [["play", "mcts", "--playouts", "20000", "--threads", "1", "--seed", "3"],
+                                           ["eval", "random", "--games", "5000", "--jobs", "2", "--out", "/dev/stdout"]])
+    def test_a_reader_that_goes_away_ends_the_command_quietly(self, arguments):
+        child = start(*arguments)
+        child.stdout.readline()
+        child.stdout.close()  # as `| head -1` does once it has its line
+        _, err = child.communicate(timeout=120)
+        assert child.returncode == 141, err.decode()
+        assert b"Traceback" not in err and b"Exception ignored" not in err
+
+    @pytest.mark.parametrize("variables", [{"PYTHONIOENCODING": "ascii"}, {"LC_ALL": "C", "PYTHONUTF8": "0"}])
+    def test_an_output_without_the_suit_symbols_gets_a_stand_in_for_them(self, variables):
+        run = tornquil_command("play", "random", "--seed", "3", env=environment(**variables))
+        assert run.returncode == 0, run.stderr.decode()
+        assert "plays Play(?" in run.stdout.decode("ascii") and "Result: " in run.stdout.decode("ascii")
+
+
 class FakeSearch:
     made = []
 
