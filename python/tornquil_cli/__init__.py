@@ -37,7 +37,7 @@ try:
     from typing import Sequence
 
     from . import bench, evaluate, play
-    from .options import INTERRUPTED
+    from .options import INTERRUPTED, refuse_idle_options
 except KeyboardInterrupt:
     _interrupted_while_loading.append(signal.SIGINT)
     _end_loading()
@@ -66,8 +66,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         options = parser.parse_args(argv)
         if options.command is None:
             options = parser.parse_args(["play", *(argv or [])])
-        if options.command in ("play", "eval") and len(options.seats) > 4:
-            parser.error("a game has one to four seats")
+        if options.command in ("play", "eval"):
+            if len(options.seats) > 4:
+                parser.error("a game has one to four seats")
+            refuse_idle_options(options.parser, options)
         return int(options.run(options))
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)

@@ -398,6 +398,28 @@ class TestSearchOptions:
         assert fake_module.made == [((7, 2, True, 0), {}), ((500, 1, True, 0), {"seconds": 0.5}),
                                     ((500, 1, False, 0), {"information": "own"})]
 
+    @pytest.mark.parametrize("arguments, refusal", [
+        (["play", "random", "--hints"], "--hints needs a human seat"),
+        (["play", "--hints"], "--hints needs a human seat"),
+        (["play", "human", "--playouts", "10"], "--playouts: the search options need an mcts seat or --hints"),
+        (["play", "random", "--no-heuristics", "--policy", "3"], "--no-heuristics, --policy: the search options"),
+        (["eval", "random", "--threads", "2", "--seconds", "1", "--information", "own"],
+         "--threads, --seconds, --information: the search options need an mcts seat"),
+        (["eval", "random", "random", "--heuristics"], "--heuristics: the search options need an mcts seat"),
+    ])
+    def test_options_that_nothing_would_use_are_a_usage_error(self, arguments, refusal):
+        run = tornquil_command(*arguments, "--seed", "1")
+        err = run.stderr.decode()
+        assert run.returncode == 2, err
+        assert refusal in err and run.stdout == b""
+
+    @pytest.mark.parametrize("arguments", [["play", "human", "--hints", "--playouts", "20", "--policy", "3"],
+                                           ["play", "mcts", "random", "--threads", "1", "--playouts", "20"],
+                                           ["eval", "random", "--games", "1", "--jobs", "1"]])
+    def test_search_options_with_a_search_or_at_their_defaults_are_taken(self, arguments):
+        run = tornquil_command(*arguments, "--seed", "1", stdin_text="0\n" * 400)
+        assert run.returncode == 0, run.stderr.decode()
+
     def test_workers_get_the_new_options_too(self):
         settings = options.search_settings(self.options("--seconds", "1.5", "--information", "own"))
         assert (settings.seconds, settings.information) == (1.5, "own")
