@@ -8,7 +8,6 @@ import math
 import os
 import re
 import stat
-from typing import Iterator
 
 from .seats import MAX_LEVEL
 
@@ -90,21 +89,22 @@ class GameOrder:
         self.started += 1
         return (self.first_seed + self.started - 1) % 2**64
 
-    def finish(self, seed: int, record: Record | None) -> Iterator[Record]:
-        """Notes a finished game (None for one that failed); yields the records now due, in order."""
+    def finish(self, seed: int, record: Record | None) -> list[Record]:
+        """Notes a finished game (None for one that failed); the records now due, in order."""
         self.waiting[self.index(seed)] = record
+        due = []
         while self.done in self.waiting:
-            due = self.waiting.pop(self.done)
+            if (next_record := self.waiting.pop(self.done)) is not None:
+                due.append(next_record)
             self.done += 1
-            if due is not None:
-                yield due
+        return due
 
-    def rest(self) -> Iterator[Record]:
+    def rest(self) -> list[Record]:
         """The records still waiting behind games that never finished, in order: a run that stops
         early writes what it has."""
-        for index in sorted(self.waiting):
-            if (due := self.waiting.pop(index)) is not None:
-                yield due
+        due = [record for _, record in sorted(self.waiting.items()) if record is not None]
+        self.waiting.clear()
+        return due
 
 
 # Names that reach a descriptor the command already holds; opened anew, the file behind one would be
