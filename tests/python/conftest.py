@@ -5,8 +5,12 @@ import os
 os.environ["NO_COLOR"] = "1"
 os.environ.pop("CLICOLOR_FORCE", None)
 
+import pathlib  # noqa: E402
+import select  # noqa: E402
+import signal  # noqa: E402
 import subprocess  # noqa: E402
 import sys  # noqa: E402
+import time  # noqa: E402
 
 import pytest  # noqa: E402
 
@@ -32,6 +36,67 @@ def run_python(code, stdin_text="", timeout=60, **variables):
         env=child_environment(**variables),
         timeout=timeout,
     )
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: takes seconds; `pytest -m 'not slow'` leaves it out of a quick loop")
+
+
+# The command as a user runs it: the entry point installed beside this interpreter.
+COMMAND = pathlib.Path(sys.executable).with_name("tornquil")
+
+
+def has_module(name):
+    try:
+        __import__(name)
+    except ImportError:
+        return False
+    return True
+
+
+def command_environment(tmp_path=None, hide=(), **variables):
+    """The command's environment, plain cards; each module in `hide` fails to import, as if it were not installed."""
+    if hide:
+        stubs = tmp_path / "hidden"
+        stubs.mkdir(exist_ok=True)
+        for name in hide:
+            (stubs / f"{name}.py").write_text(f"raise ImportError('{name} is hidden by the test')\n")
+        variables["PYTHONPATH"] = os.pathsep.join(filter(None, [str(stubs), os.environ.get("PYTHONPATH")]))
+    return child_environment(NO_COLOR="1", **variables)
+
+
+def tornquil_command(*arguments, stdin_text="", env=None, timeout=180):
+    """Runs the command to its end with `stdin_text` as its input."""
+    return subprocess.run([str(COMMAND), *arguments], input=stdin_text.encode(), capture_output=True,
+                          env=env or command_environment(), timeout=timeout)
+
+
+def start_command(*arguments, env=None):
+    # A session of its own, so that a signal can go to the whole group as Ctrl-C at a terminal does.
+    return subprocess.Popen([str(COMMAND), *arguments], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env or command_environment(), start_new_session=True)
+
+
+def press_ctrl_c(child):
+    """Ctrl-C to the child's whole process group; its output once it has ended."""
+    os.killpg(child.pid, signal.SIGINT)
+    out, err = child.communicate(timeout=120)
+    return out.decode(), err.decode()
+
+
+def read_until(stream, marker, seconds=90, seen=b"", count=1):
+    """Reads the stream until `marker` has come `count` times in all (counting what was `seen`
+    before); everything read, with `seen` in front."""
+    deadline = time.monotonic() + seconds
+    while seen.count(marker) < count:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            raise AssertionError(f"no {marker!r} within {seconds} s; got {seen[-2000:]!r}")
+        chunk = os.read(stream.fileno(), 65536)
+        if not chunk:
+            raise AssertionError(f"the child ended before {marker!r}; got {seen[-2000:]!r}")
+        seen += chunk
+    return seen
 
 
 def read_until_closed(descriptor):

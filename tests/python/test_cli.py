@@ -6,15 +6,9 @@ import sys
 
 import pytest
 
-from conftest import child_environment
+from conftest import COMMAND, command_environment, tornquil_command
 
 HERE = pathlib.Path(__file__).resolve().parent
-COMMAND = pathlib.Path(sys.executable).with_name("tornquil")
-
-
-def tornquil_command(*arguments, stdin_text="", timeout=120):
-    return subprocess.run([str(COMMAND), *arguments], input=stdin_text.encode(), capture_output=True,
-                          env=child_environment(NO_COLOR="1"), timeout=timeout)
 
 
 def test_the_command_is_installed_as_an_entry_point():
@@ -103,6 +97,7 @@ class TestEval:
             pytest.skip("matplotlib is installed")
 
 
+@pytest.mark.slow
 def test_the_stubs_match_the_built_module():
     code = (
         "import sys, tornquil\n"
@@ -116,6 +111,7 @@ def test_the_stubs_match_the_built_module():
     assert run.returncode == 0, run.stdout.decode() + run.stderr.decode()
 
 
+@pytest.mark.slow
 def test_the_stubs_let_mypy_check_a_player(tmp_path):
     script = tmp_path / "player.py"
     script.write_text(
@@ -138,7 +134,7 @@ def test_interrupting_eval_still_reports_the_games_it_finished():
     import time
 
     child = subprocess.Popen([str(COMMAND), "eval", "mcts", "--games", "400", "--playouts", "300", "--jobs", "2"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_environment(NO_COLOR="1"))
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=command_environment())
     deadline = time.monotonic() + 60
     progress = b""
     while b"] 2/400" not in progress and time.monotonic() < deadline:

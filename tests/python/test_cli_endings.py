@@ -4,12 +4,12 @@ where a signal or a dying process is involved."""
 
 import argparse
 import fcntl
+import json
 import math
 import os
 import pathlib
 import pty
 import re
-import select
 import signal
 import socket
 import struct
@@ -23,65 +23,24 @@ import pytest
 
 import tornquil
 import tornquil_cli
-from conftest import child_environment, read_until_closed
-
-COMMAND = pathlib.Path(sys.executable).with_name("tornquil")
-
-
-def has_module(name):
-    try:
-        __import__(name)
-    except ImportError:
-        return False
-    return True
-
-
-def environment(tmp_path=None, hide=(), **variables):
-    """The children's environment; each module in `hide` fails to import, as if it were not installed."""
-    if hide:
-        stubs = tmp_path / "hidden"
-        stubs.mkdir(exist_ok=True)
-        for name in hide:
-            (stubs / f"{name}.py").write_text(f"raise ImportError('{name} is hidden by the test')\n")
-        variables["PYTHONPATH"] = os.pathsep.join(filter(None, [str(stubs), os.environ.get("PYTHONPATH")]))
-    return child_environment(NO_COLOR="1", **variables)
-
-
-def tornquil_command(*arguments, stdin_text="", env=None, timeout=180):
-    return subprocess.run([str(COMMAND), *arguments], input=stdin_text.encode(), capture_output=True,
-                          env=env or environment(), timeout=timeout)
-
-
-def start(*arguments, env=None):
-    # A session of its own, so that a signal can go to the whole group as Ctrl-C at a terminal does.
-    return subprocess.Popen([str(COMMAND), *arguments], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=env or environment(), start_new_session=True)
-
-
-def read_until(stream, marker, seconds=90):
-    seen = b""
-    deadline = time.monotonic() + seconds
-    while marker not in seen:
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([stream], [], [], left)[0]:
-            raise AssertionError(f"no {marker!r} within {seconds} s; got {seen[-2000:]!r}")
-        chunk = os.read(stream.fileno(), 65536)
-        if not chunk:
-            raise AssertionError(f"the command ended before {marker!r}; got {seen[-2000:]!r}")
-        seen += chunk
-    return seen
-
-
-def press_ctrl_c(child):
-    os.killpg(child.pid, signal.SIGINT)
-    out, err = child.communicate(timeout=120)
-    return out.decode(), err.decode()
-
+from conftest import COMMAND, has_module, press_ctrl_c, read_until, read_until_closed, tornquil_command
+from conftest import command_environment as environment
+from conftest import start_command as start
+from tornquil_cli import options, plot, records, seats
 
 def records_of(path):
     lines = path.read_text().splitlines()
     assert lines[0] == "seed,result,level"
     return lines[1:]
+
+
+def unwritable_folder(tmp_path):
+    if os.geteuid() == 0:
+        return "/proc"  # no file can be made there, even by root
+    folder = tmp_path / "locked"
+    folder.mkdir()
+    folder.chmod(0o555)
+    return str(folder)
 
 
 def unwritable_file(tmp_path):
@@ -151,12 +110,114 @@ class TestDestinations:
         assert f"argument --out: cannot write {path}" in err and "usage: tornquil" in err
         assert "game(s) on" not in err and run.stdout == b""
 
-    @pytest.mark.parametrize("where", ["directory", "missing folder"])
+    @pytest.mark.parametrize("where", ["directory", "missing folder", "folder that takes no files", "unknown type"])
     def test_a_plot_that_cannot_be_written_is_refused_before_any_game(self, tmp_path, where):
-        path = str(tmp_path) if where == "directory" else str(tmp_path / "nowhere" / "levels.png")
+        if where == "unknown type" and not has_module("matplotlib"):
+            pytest.skip("matplotlib is not installed")
+        path = {"directory": str(tmp_path),
+                "missing folder": str(tmp_path / "nowhere" / "levels.png"),
+                "folder that takes no files": unwritable_folder(tmp_path) + "/levels.png",
+                "unknown type": str(tmp_path / "levels.xyz")}[where]
         run = tornquil_command("eval", "random", "--games", "5", "--plot", path)
+        err = run.stderr.decode()
+        assert run.returncode == 2, err
+        assert f"argument --plot: cannot write {path}" in err and "game(s) on" not in err and run.stdout == b""
+        assert not os.path.exists(path) or os.path.isdir(path)
+
+    @pytest.mark.parametrize("option", ["--out", "--plot"])
+    def test_an_empty_file_name_is_a_usage_error(self, option):
+        run = tornquil_command("eval", "random", "--games", "5", option, "")
         assert run.returncode == 2
-        assert "argument --plot: cannot write" in run.stderr.decode() and run.stdout == b""
+        assert f"argument {option}: expected a file name" in run.stderr.decode() and run.stdout == b""
+
+    @pytest.mark.parametrize("spelling", ["same", "dotted", "link", "hard link"])
+    def test_out_and_plot_naming_one_file_are_refused_and_the_file_is_kept(self, tmp_path, spelling):
+        out = tmp_path / "games.csv"
+        out.write_text("kept\n")
+        plot = {"same": out, "dotted": tmp_path / "." / ".." / tmp_path.name / "games.csv",
+                "link": tmp_path / "link.png", "hard link": tmp_path / "hard.png"}[spelling]
+        if spelling == "link":
+            plot.symlink_to(out)
+        elif spelling == "hard link":
+            os.link(out, plot)
+        run = tornquil_command("eval", "random", "--games", "5", "--out", str(out), "--plot", str(plot))
+        err = run.stderr.decode()
+        assert run.returncode == 2, err
+        assert "name the same file" in err and "game(s) on" not in err
+        assert out.read_text() == "kept\n"
+
+    def test_a_stream_is_written_as_given_and_never_truncated_or_replaced(self, tmp_path):
+        # As a shell appends to a log: the lines before stay, the records and the summary follow.
+        log = tmp_path / "log"
+        log.write_text("before\n")
+        with open(log, "a") as appended:
+            run = subprocess.run([str(COMMAND), "eval", "random", "--games", "30", "--seed", "8", "--jobs", "2",
+                                  "--out", "/dev/stdout"], stdout=appended, stderr=subprocess.PIPE,
+                                 env=environment(), timeout=180)
+        assert run.returncode == 0, run.stderr.decode()
+        lines = log.read_text().splitlines()
+        assert lines[:2] == ["before", "seed,result,level"]
+        assert [line.split(",")[0] for line in lines[2:32]] == [str(seed) for seed in range(8, 38)]
+        assert lines[32] == "games: 30 of 30" and len(lines) == 32 + 17
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A folder on a file system of 64 KiB, or a skip where this machine cannot mount one."""
+    folder = tmp_path / "small"
+    folder.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(folder)], capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a small file system here: {mounted.stderr.decode().strip()}")
+    yield folder
+    subprocess.run(["umount", str(folder)], check=True)
+
+
+class TestRecords:
+    @pytest.mark.parametrize("name", ["games.csv", "games.jsonl"])
+    def test_a_full_disk_keeps_whole_records_and_ends_in_one_line(self, small_disk, name):
+        out = small_disk / name
+        run = tornquil_command("eval", "random", "--games", "20000", "--jobs", "2", "--out", str(out))
+        err = [line for line in run.stderr.decode().splitlines() if not line.startswith("[")]
+        assert run.returncode == 1
+        assert err[1:] == [f"tornquil eval: cannot write {out}: No space left on device"], err
+        text = out.read_bytes()
+        assert 1000 < len(text) <= 64 * 1024 and text.endswith(b"\n")
+        records = text.decode().splitlines()[0 if name.endswith(".jsonl") else 1:]
+        seeds = [json.loads(line)["seed"] if name.endswith(".jsonl") else int(line.split(",")[0]) for line in records]
+        assert seeds == list(range(len(seeds)))
+
+    def test_records_wait_for_the_games_before_them_and_never_more_than_the_window(self):
+        order = records.GameOrder(first_seed=2**64 - 2, total=10_000)
+        taken = list(iter(order.take, None))
+        assert len(taken) == order.window and taken[:3] == [2**64 - 2, 2**64 - 1, 0]
+        # Every game but the first finishes: nothing can be written, and nothing more is handed out.
+        assert [due for seed in taken[1:] for due in order.finish(seed, (seed, "lost", 1))] == []
+        assert order.take() is None
+        # The first one fails: every record behind it comes out, in order, and the window moves on.
+        assert [due[0] for due in order.finish(taken[0], None)] == taken[1:]
+        assert order.take() == taken[-1] + 1
+
+    def test_a_run_that_stops_early_writes_the_records_behind_the_gap(self):
+        order = records.GameOrder(first_seed=5, total=4)
+        seeds = [order.take() for _ in range(4)]
+        assert list(order.finish(seeds[2], (7, "lost", 0))) == list(order.finish(seeds[1], (6, "won", 12))) == []
+        assert [due[0] for due in order.rest()] == [6, 7]
+
+    @pytest.mark.skipif(not has_module("matplotlib"), reason="matplotlib is not installed")
+    def test_the_plot_labels_a_game_by_its_result_not_its_level(self, tmp_path):
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as pyplot
+        tally = records.Tally(3)
+        for record in [(1, "lost", 12), (2, "won", 12), (3, "lost", 4)]:
+            tally.add(record)
+        plot.plot_levels(str(tmp_path / "levels"), tally, "title", pyplot)
+        lost, won = pyplot.gcf().axes[0].containers
+        assert (lost.get_label(), won.get_label()) == ("lost", "won")
+        assert [bar.get_height() for bar in lost][4::8] == [1, 1] and [bar.get_height() for bar in won][12] == 1
+        # The picture goes to the very name given, as a PNG, with no extension added.
+        assert (tmp_path / "levels").read_bytes().startswith(b"\x89PNG")
 
 
 class TestEvalEndings:
@@ -166,14 +227,17 @@ class TestEvalEndings:
         child = start("eval", "mcts", "random", "--games", "3000000", "--playouts", "100", "--jobs", "2",
                       "--out", str(out))
         read_until(child.stderr, b"] 32/3000000 games", seconds=60)
+        # A record is written once every game before it has finished: a prefix of the games.
         written_while_running = len(out.read_text().splitlines())
         stdout, err = press_ctrl_c(child)
         assert child.returncode == 130, err
         assert "Traceback" not in err and "interrupted" in err
         finished = int(re.search(r"games: (\d+) of 3000000", stdout).group(1))
         records = out.read_text().splitlines()
-        assert 32 <= written_while_running <= finished == len(records)
+        assert 1 <= written_while_running <= finished == len(records)
         assert all(re.fullmatch(r'\{"seed": \d+, "result": "(won|lost)", "level": \d+\}', line) for line in records)
+        seeds = [json.loads(line)["seed"] for line in records]
+        assert seeds[:written_while_running] == list(range(written_while_running)) and seeds == sorted(seeds)
 
     def test_ctrl_c_while_the_games_are_being_queued(self):
         child = start("eval", "random", "--games", "3000000", "--jobs", "2")
@@ -197,9 +261,9 @@ class TestEvalEndings:
         code = (
             "import os, signal, sys\n"
             "def trace(frame, event, arg):\n"
-            "    if frame.f_code.co_name != '<module>' or not frame.f_code.co_filename.endswith('tornquil_cli.py'):\n"
+            "    if frame.f_code.co_name != '<module>' or not frame.f_code.co_filename.endswith('evaluate.py'):\n"
             "        return None\n"
-            "    if event == 'line' and frame.f_lineno > 200:\n"
+            "    if event == 'line' and 'add_parser' in frame.f_globals:\n"
             "        sys.settrace(None)\n"
             "        os.kill(os.getpid(), signal.SIGINT)\n"
             "    return trace\n"
@@ -258,6 +322,18 @@ class TestPlayEndings:
         assert run.returncode == 1
         assert len(err.strip().splitlines()) == 1 and err.startswith("tornquil play: input ended"), err
 
+    def test_the_hinted_prompt_answers_what_it_cannot_use_as_the_console_player_does(self):
+        typed = "abc\n" + "\t\"\\\x01é\n" + "7" * 70_000 + "\n" + " +999 \n" + "18446744073709551616\n" + "0\n" * 400
+
+        def answers(*hints):
+            run = tornquil_command("play", "human", "random", "--seed", "2", *hints, stdin_text=typed)
+            assert run.returncode == 0, run.stderr.decode()
+            return [line for line in run.stdout.decode().splitlines() if "Please try again!" in line]
+
+        console = answers()
+        assert len(console) == 5 and "(cut: a line longer than 65536 bytes)" in console[2]
+        assert answers("--hints", "--playouts", "20") == console
+
     def test_hints_come_before_every_prompt_of_a_person(self):
         run = tornquil_command("play", "human", "random", "--hints", "--playouts", "60", "--seed", "2",
                                stdin_text="0\n" * 400)
@@ -273,6 +349,25 @@ class TestPlayEndings:
                       for line in lines]
             assert visits == sorted(visits, reverse=True) and sum(visits) <= 60
         assert "seat 1 (random) plays" in out
+
+
+class TestStreams:
+    # A search of 20,000 playouts writes its move well after the first line has been read.
+    @pytest.mark.parametrize("arguments", [["play", "mcts", "--playouts", "20000", "--threads", "1", "--seed", "3"],
+                                           ["eval", "random", "--games", "5000", "--jobs", "2", "--out", "/dev/stdout"]])
+    def test_a_reader_that_goes_away_ends_the_command_quietly(self, arguments):
+        child = start(*arguments)
+        child.stdout.readline()
+        child.stdout.close()  # as `| head -1` does once it has its line
+        _, err = child.communicate(timeout=120)
+        assert child.returncode == 141, err.decode()
+        assert b"Traceback" not in err and b"Exception ignored" not in err
+
+    @pytest.mark.parametrize("variables", [{"PYTHONIOENCODING": "ascii"}, {"LC_ALL": "C", "PYTHONUTF8": "0"}])
+    def test_an_output_without_the_suit_symbols_gets_a_stand_in_for_them(self, variables):
+        run = tornquil_command("play", "random", "--seed", "3", env=environment(**variables))
+        assert run.returncode == 0, run.stderr.decode()
+        assert "plays Play(?" in run.stdout.decode("ascii") and "Result: " in run.stdout.decode("ascii")
 
 
 class FakeSearch:
@@ -292,27 +387,41 @@ class TestSearchOptions:
     def fake_module(self, monkeypatch):
         FakeSearch.made, FakeSearch.accepted = [], set()
         module = types.SimpleNamespace(players=types.SimpleNamespace(MCTSPlayer=FakeSearch))
-        monkeypatch.setattr(tornquil_cli, "tornquil", module)
+        monkeypatch.setattr(seats, "tornquil", module)
         return FakeSearch
 
     def test_the_new_keywords_reach_the_search_only_when_given(self, fake_module):
         fake_module.accepted = {"seconds", "information"}
-        tornquil_cli.make_player("mcts", self.options("--playouts", "7", "--threads", "2"), None)
-        tornquil_cli.make_player("mcts", self.options("--seconds", "0.5"), None)
-        tornquil_cli.make_player("mcts", self.options("--information", "own", "--no-heuristics"), None)
+        seats.make_player("mcts", self.options("--playouts", "7", "--threads", "2"), None)
+        seats.make_player("mcts", self.options("--seconds", "0.5"), None)
+        seats.make_player("mcts", self.options("--information", "own", "--no-heuristics"), None)
         assert fake_module.made == [((7, 2, True, 0), {}), ((500, 1, True, 0), {"seconds": 0.5}),
                                     ((500, 1, False, 0), {"information": "own"})]
 
-    def test_a_module_without_them_refuses_them_as_a_usage_error(self, fake_module, capsys):
-        options = self.options("--seconds", "2", "--information", "full")
-        tornquil_cli.check_search_options(options.parser, self.options())  # nothing asked: nothing checked
-        with pytest.raises(SystemExit) as ending:
-            tornquil_cli.check_search_options(options.parser, options)
-        assert ending.value.code == 2
-        assert "--seconds and --information: the installed tornquil module" in capsys.readouterr().err
+    @pytest.mark.parametrize("arguments, refusal", [
+        (["play", "random", "--hints"], "--hints needs a human seat"),
+        (["play", "--hints"], "--hints needs a human seat"),
+        (["play", "human", "--playouts", "10"], "--playouts: the search options need an mcts seat or --hints"),
+        (["play", "random", "--no-heuristics", "--policy", "3"], "--no-heuristics, --policy: the search options"),
+        (["eval", "random", "--threads", "2", "--seconds", "1", "--information", "own"],
+         "--threads, --seconds, --information: the search options need an mcts seat"),
+        (["eval", "random", "random", "--heuristics"], "--heuristics: the search options need an mcts seat"),
+    ])
+    def test_options_that_nothing_would_use_are_a_usage_error(self, arguments, refusal):
+        run = tornquil_command(*arguments, "--seed", "1")
+        err = run.stderr.decode()
+        assert run.returncode == 2, err
+        assert refusal in err and run.stdout == b""
+
+    @pytest.mark.parametrize("arguments", [["play", "human", "--hints", "--playouts", "20", "--policy", "3"],
+                                           ["play", "mcts", "random", "--threads", "1", "--playouts", "20"],
+                                           ["eval", "random", "--games", "1", "--jobs", "1"]])
+    def test_search_options_with_a_search_or_at_their_defaults_are_taken(self, arguments):
+        run = tornquil_command(*arguments, "--seed", "1", stdin_text="0\n" * 400)
+        assert run.returncode == 0, run.stderr.decode()
 
     def test_workers_get_the_new_options_too(self):
-        settings = tornquil_cli.strip(self.options("--seconds", "1.5", "--information", "own"))
+        settings = options.search_settings(self.options("--seconds", "1.5", "--information", "own"))
         assert (settings.seconds, settings.information) == (1.5, "own")
         assert not hasattr(settings, "parser")
 
@@ -379,18 +488,19 @@ class TestOptionalParts:
 
     def test_the_plot_title_names_the_players_the_games_and_the_win_rate(self):
         options = argparse.Namespace(playouts=300, threads=2, heuristics=False, policy=3)
-        tally = tornquil_cli.Tally(40)
+        tally = records.Tally(40)
         for level in [12] * 10 + [3] * 30:
             tally.add((0, "won" if level == 12 else "lost", level))
-        title = tornquil_cli.plot_title(["mcts", "random"], options, tally)
+        title = plot.plot_title(["mcts", "random"], options, tally)
         assert title == ("mcts random; search: 300 playouts, 2 thread(s), heuristics off, policy 3\n"
                          "40 games, won 10 (25.0%, 95% confidence interval 14.2% to 40.2%)")
-        assert tornquil_cli.plot_title(["random"], options, tally).startswith("random\n40 games")
+        assert plot.plot_title(["random"], options, tally).startswith("random\n40 games")
         options.seconds, options.information = 0.5, "own"
-        assert tornquil_cli.plot_title(["mcts"], options, tally).startswith(
+        assert plot.plot_title(["mcts"], options, tally).startswith(
             "mcts; search: 300 playouts, 2 thread(s), heuristics off, policy 3, at most 0.5 s a decision, own information\n")
 
     @pytest.mark.skipif(not has_module("matplotlib"), reason="matplotlib is not installed")
+    @pytest.mark.slow
     def test_the_plot_is_drawn(self, tmp_path):
         run = tornquil_command("eval", "random", "--games", "30", "--plot", str(tmp_path / "levels.png"))
         assert run.returncode == 0, run.stderr.decode()
@@ -398,13 +508,14 @@ class TestOptionalParts:
 
 
 def test_the_win_rate_interval_matches_the_wilson_score_formula():
-    assert tornquil_cli.wilson_interval(0, 0) == (0.0, 1.0)
-    low, high = tornquil_cli.wilson_interval(10, 40)
+    assert records.wilson_interval(0, 0) == (0.0, 1.0)
+    low, high = records.wilson_interval(10, 40)
     assert math.isclose(low, 0.1419, abs_tol=1e-4) and math.isclose(high, 0.4019, abs_tol=1e-4)
-    assert tornquil_cli.wilson_interval(40, 40)[1] == 1.0
+    assert records.wilson_interval(40, 40)[1] == 1.0
 
 
 @pytest.mark.skipif(not has_module("ray"), reason="Ray is not installed (pip install 'tornquil[ray]')")
+@pytest.mark.slow
 class TestRay:
     def test_ray_tasks_write_the_same_records_as_local_processes(self, tmp_path):
         local, on_ray = tmp_path / "local.csv", tmp_path / "ray.csv"

@@ -281,6 +281,42 @@ class TestEnvironment:
         with pytest.warns(UserWarning, match="render_mode"):
             assert environment.render() is None
 
+    class Index:
+        def __index__(self):
+            return 3
+
+    @pytest.mark.parametrize("seed", [np.int64(3), np.uint64(3), np.int8(3), Index()], ids=repr)
+    def test_any_integer_type_is_a_seed(self, seed):
+        given = tornquil_env.raw_env(players=2, seed=seed, render_mode="ansi")
+        given.reset()
+        assert given.render() == str(native.Game(2, 3))
+        given.reset(seed=seed)
+        assert given.render() == str(native.Game(2, 3))
+
+    @pytest.mark.parametrize("seed, error", [(-5, ValueError), (2**64, ValueError), (np.int64(-1), ValueError),
+                                             (True, TypeError), (1.5, TypeError), ("3", TypeError),
+                                             (np.float64(3), TypeError)], ids=repr)
+    def test_a_bad_seed_is_refused_where_it_is_given_and_changes_nothing(self, seed, error):
+        with pytest.raises(error, match="seed"):
+            tornquil_env.env(seed=seed)
+
+        def later_games(bad_seed):
+            environment = tornquil_env.raw_env(players=2, seed=11, render_mode="ansi")
+            if bad_seed is not None:
+                with pytest.raises(error, match="seed"):
+                    environment.reset(seed=bad_seed)
+            environment.reset()  # the environment's own seed, still pending
+            environment.reset()  # the next game of its sequence
+            first = environment.render()
+            environment.reset(seed=4)
+            if bad_seed is not None:
+                with pytest.raises(error, match="seed"):
+                    environment.reset(seed=bad_seed)
+            environment.reset()
+            return first, environment.render()
+
+        assert later_games(seed) == later_games(None)
+
     @pytest.mark.parametrize("arguments", [{"players": 0}, {"players": 5}, {"players": True},
                                            {"information": "all"}, {"render_mode": "rgb_array"}])
     def test_bad_arguments_are_refused(self, arguments):
@@ -313,3 +349,17 @@ def test_importing_without_the_extra_says_what_to_install():
     child = run_python("import sys; sys.modules['pettingzoo'] = None; import tornquil_env")
     assert child.returncode != 0
     assert "pip install 'tornquil[rl]'" in child.stderr.decode()
+
+
+@pytest.mark.parametrize("package, code", [
+    ("numpy", "raise ImportError('a broken build')"),
+    ("pettingzoo", "from gymnasium import spaces\nclass AECEnv: pass\n"),  # one without pettingzoo.utils
+])
+def test_an_extra_that_is_there_but_fails_shows_the_real_cause(tmp_path, package, code):
+    (tmp_path / package).mkdir()
+    (tmp_path / package / "__init__.py").write_text(code)
+    child = run_python("import tornquil_env", PYTHONPATH=str(tmp_path))
+    err = child.stderr.decode()
+    assert child.returncode != 0
+    assert "pip install" not in err and "tornquil_env cannot import what it needs" in err
+    assert "The above exception was the direct cause" in err

@@ -104,6 +104,7 @@ def call(function, *args, **kwargs):
 FUZZ = settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))
 
 
+@pytest.mark.slow
 @FUZZ
 @given(st.lists(values, max_size=4), st.dictionaries(st.sampled_from(["suit", "value", "seed", "card", "cards", "id", "c1", "c2", "state", "players", "other"]), values, max_size=2))
 def test_constructors_take_anything_without_crashing(args, kwargs):

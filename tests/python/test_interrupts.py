@@ -2,8 +2,6 @@
 collector, absurd thread counts, endless input. Whatever can crash or needs a signal runs in a
 child interpreter."""
 
-import os
-import select
 import signal
 import subprocess
 import sys
@@ -14,7 +12,7 @@ import time
 import pytest
 
 import tornquil
-from conftest import child_environment
+from conftest import child_environment, read_until
 
 # How late Ctrl-C may reach the user.
 PROMPTNESS = 0.5
@@ -54,15 +52,7 @@ class Child:
         self.output = b""
 
     def wait_for(self, text, timeout=60, count=1):
-        deadline = time.monotonic() + timeout
-        while self.output.count(text.encode()) < count:
-            left = deadline - time.monotonic()
-            assert left > 0, f"no {text!r} in {self.output!r}"
-            ready, _, _ = select.select([self.process.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.process.stdout.fileno(), 65536)
-                assert chunk, f"child ended before {text!r}: {self.output!r} {self.finish()[1]}"
-                self.output += chunk
+        self.output = read_until(self.process.stdout, text.encode(), timeout, self.output, count)
         return time.monotonic()
 
     def interrupt(self):
@@ -102,6 +92,7 @@ def child():
         each.close()
 
 
+@pytest.mark.slow
 def test_finalizer_that_plays_during_ranked_actions_leaves_the_list_whole():
     code = """
         import gc
@@ -131,6 +122,7 @@ def test_finalizer_that_plays_during_ranked_actions_leaves_the_list_whole():
         assert process.stdout.decode() == "WHOLE\n"
 
 
+@pytest.mark.slow
 def test_ctrl_c_reaches_a_long_search_at_once_and_leaves_ranking_and_player_usable(child):
     running = child("""
         def visits_of(ranking):
@@ -155,6 +147,7 @@ def test_ctrl_c_reaches_a_long_search_at_once_and_leaves_ranking_and_player_usab
     assert output.endswith("USABLE\n"), errors
 
 
+@pytest.mark.slow
 def test_ctrl_c_reaches_a_game_of_search_players_and_the_game_stays_as_it_was(child):
     running = child("""
         game = tornquil.TornquilGame([MCTSPlayer(4_000_000_000, 2, True)] * 3, 8)
@@ -199,6 +192,7 @@ def test_ctrl_c_at_the_console_prompt_raises_keyboard_interrupt_and_input_stays_
     assert output.endswith("RAISED PanicException Error reading input.: end of input\n"), errors
 
 
+@pytest.mark.slow
 def test_endless_line_is_read_in_flat_memory_and_quoted_in_part():
     code = """
         game = tornquil.TornquilGame([tornquil.players.InputPlayer()], 3)
@@ -288,6 +282,7 @@ def ticks_in(seconds, during=lambda: time.sleep(2.0)):
     return len([t for t in ticks if started <= t <= started + elapsed]) / elapsed
 
 
+@pytest.mark.slow
 def test_released_lock_lets_other_threads_run_and_a_second_caller_is_refused():
     state = new_state(2)
     # One worker, so that a core is left for the ticking thread: what is measured is the lock.
@@ -320,6 +315,7 @@ def test_released_lock_lets_other_threads_run_and_a_second_caller_is_refused():
     tornquil.TornquilGame([player])
 
 
+@pytest.mark.slow
 def test_held_lock_keeps_other_threads_waiting_by_default():
     state = new_state(2)
     player = tornquil.players.MCTSPlayer(4_000_000_000, 1, True, seconds=1.0)

@@ -9,6 +9,8 @@ import pytest
 import tornquil
 from conftest import FirstActionPlayer
 
+pytestmark = pytest.mark.slow
+
 a, p = tornquil.actions, tornquil.players
 Card, CardSuit, CardValue = tornquil.card.Card, tornquil.card.CardSuit, tornquil.card.CardValue
 

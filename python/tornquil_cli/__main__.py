@@ -1,0 +1,5 @@
+import sys
+
+from tornquil_cli import main
+
+sys.exit(main())
