@@ -4,9 +4,9 @@ turn by turn, the hinted seat of a person, and what a finished game reached."""
 from __future__ import annotations
 
 import argparse
-import sys
 from typing import Any
 
+import _tornquil_native
 import tornquil
 
 # Every kind a command line may name; eval takes those that need no person.
@@ -90,64 +90,7 @@ class Hinted:
         return ask_console(state)
 
 
-MAX_LINE = 64 * 1024  # as the console player: a longer line is read to its end and refused
-QUOTED_OF_OVERLONG = 64
-WHITE_SPACE = b" \t\n\r\v\f"
-ESCAPES = {ord("\t"): b"\\t", ord("\r"): b"\\r", ord("\n"): b"\\n", ord("\\"): b"\\\\", ord('"'): b'\\"', 0: b"\\0"}
-
-
 def ask_console(state: Any) -> Any:
-    """Asks the person at the console for the number of one of the state's actions, with the console
-    player's prompt, answers and line limit. The console player cannot be asked from Python yet: this
-    stands in for it until it can."""
-    actions = state.action_space()
-    numbered = "".join(f"\n{index}: {action}" for index, action in enumerate(actions))
-    print("=" * 60 + f"\nCurrent player: {state.has_turn()}\nCurrent enemy: {state.current_enemy()}\n\n"
-          f"Available actions are: \n {numbered} \n\nType number to select an action:", flush=True)
-    while True:
-        line, overlong = read_line()
-        number = None if overlong else action_number(line)
-        if number is None:
-            print(parse_failure(line, overlong), flush=True)
-        elif number >= len(actions):
-            print("Could not match input with any action. Please try again!", flush=True)
-        else:
-            return actions[number]
-
-
-def read_line() -> tuple[bytes, bool]:
-    """One line of standard input with its ending, at most MAX_LINE bytes of it, and whether it was longer."""
-    stdin = sys.stdin.buffer
-    line = stdin.readline(MAX_LINE)
-    if not line:
-        raise EOFError("end of input")
-    overlong = False
-    if len(line) == MAX_LINE and not line.endswith(b"\n"):
-        # The rest is read and dropped a bounded piece at a time, however long it is.
-        while rest := stdin.readline(MAX_LINE):
-            overlong = True
-            if rest.endswith(b"\n"):
-                break
-    return line, overlong
-
-
-def action_number(line: bytes) -> int | None:
-    digits = line.strip(WHITE_SPACE)
-    digits = digits[1:] if digits.startswith(b"+") else digits
-    # Like the console player: an unsigned 64-bit number, digits only.
-    if not digits.isdigit() or len(digits) > 20 or int(digits) >= 2**64:
-        return None
-    return int(digits)
-
-
-def parse_failure(line: bytes, overlong: bool) -> str:
-    if not overlong:
-        return f"Failed to parse input {quoted(line)}. Please try again!"
-    return (f"Failed to parse input {quoted(line[:QUOTED_OF_OVERLONG])} (cut: a line longer than {MAX_LINE} bytes)."
-            " Please try again!")
-
-
-def quoted(text: bytes) -> str:
-    inner = b"".join(ESCAPES.get(byte) or (f"\\u{{{byte:x}}}".encode() if byte < 0x20 or byte == 0x7F else bytes([byte]))
-                     for byte in text)
-    return '"' + inner.decode(errors="replace") + '"'
+    """Asks the person at the console for one of the state's actions, with the console player's own
+    dialogue: its prompt, answers, line limit and Ctrl-C."""
+    return _tornquil_native.companion().console_play(state)
