@@ -1,0 +1,82 @@
+// The order in which the solver tries the children of a position: a score for each child, higher
+// first. It only steers the hunt for a win; no verdict depends on it.
+//
+// Kills come first, exact kills (the enemy joins the tavern deck) before overkills. Within a tier
+// a child is worth the damage done to the current enemy, the cards left in hand and in the tavern
+// deck, and jesters, less the attack still to be absorbed. Discards from which a card could be
+// dropped and still absorb the blow come after every other discard.
+#pragma once
+
+#include <cstdint>
+#include <variant>
+
+#include "rules/state.hpp"
+
+namespace tornquil::solver {
+
+struct OrderWeights {
+  std::int32_t kill = 1 << 24;
+  std::int32_t exact_kill = 1 << 20;
+  std::int32_t wasteful_discard = -(1 << 22);
+  std::int32_t damage = 3;        // per point of damage on the current enemy
+  std::int32_t hand_value = 2;    // per point of attack value in any hand
+  std::int32_t hand_card = 1;     // per card in any hand
+  std::int32_t jester = 30;       // per jester in any hand
+  std::int32_t tavern_card = 1;   // per card in the tavern deck
+  std::int32_t pending = 2;       // per point of attack the player to move must absorb
+  std::int32_t enemy_attack = 1;  // per point of the current enemy's attack
+};
+
+inline constexpr OrderWeights kOrderWeights{};
+
+// A discard is wasteful when a card could be dropped from it and the rest still absorb the blow:
+// its total less its smallest card still reaches the amount.
+template <std::size_t N>
+[[nodiscard]] bool is_wasteful_discard(const State<N>& parent, const Action& action) {
+  const auto* discard = std::get_if<action::Discard>(&action);
+  if (discard == nullptr) return false;
+  std::uint16_t smallest = UINT16_MAX;
+  for (const Card card : discard->cards) smallest = std::min(smallest, attack_value(card));
+  return attack_sum(discard->cards) - smallest >= parent.action_type.discard_amount();
+}
+
+template <std::size_t N>
+[[nodiscard]] std::int32_t position_worth(const State<N>& state, const OrderWeights& weights) {
+  std::int32_t worth = 0;
+  for (const Player& player : state.players) {
+    for (const Card card : player.hand) {
+      worth += weights.hand_value * attack_value(card) + weights.hand_card;
+      if (card.value == CardValue::Jester) worth += weights.jester;
+    }
+  }
+  worth += weights.tavern_card * static_cast<std::int32_t>(state.table.tavern_deck.size());
+  if (const Enemy* enemy = state.current_enemy()) {
+    const std::int32_t full_health = enemy->card().value == CardValue::Jack    ? 20
+                                     : enemy->card().value == CardValue::Queen ? 30
+                                                                               : 40;
+    worth += weights.damage * (full_health - enemy->health());
+    worth -= weights.enemy_attack * enemy->attack_value();
+  }
+  if (state.action_type.kind() == ActionType::Kind::Discard) {
+    worth -= weights.pending * state.action_type.discard_amount();
+  }
+  return worth;
+}
+
+template <std::size_t N>
+[[nodiscard]] std::int32_t move_score(const State<N>& parent, const State<N>& child,
+                                      const Action& action,
+                                      const OrderWeights& weights = kOrderWeights) {
+  std::int32_t score = position_worth(child, weights);
+  if (child.level > parent.level) {
+    score += weights.kill;
+    // Only an exact kill puts the enemy's card on the tavern deck, and on top.
+    const bool exact = !child.table.tavern_deck.empty() &&
+                       child.table.tavern_deck.back() == parent.current_enemy()->card();
+    if (exact) score += weights.exact_kill;
+  }
+  if (is_wasteful_discard(parent, action)) score += weights.wasteful_discard;
+  return score;
+}
+
+}  // namespace tornquil::solver
