@@ -40,14 +40,16 @@ template <std::size_t N>
   return attack_sum(discard->cards) - smallest >= parent.action_type.discard_amount();
 }
 
+[[nodiscard]] inline std::int32_t card_worth(Card card, const OrderWeights& weights) {
+  return weights.hand_value * attack_value(card) + weights.hand_card +
+         (card.value == CardValue::Jester ? weights.jester : 0);
+}
+
 template <std::size_t N>
 [[nodiscard]] std::int32_t position_worth(const State<N>& state, const OrderWeights& weights) {
   std::int32_t worth = 0;
   for (const Player& player : state.players) {
-    for (const Card card : player.hand) {
-      worth += weights.hand_value * attack_value(card) + weights.hand_card;
-      if (card.value == CardValue::Jester) worth += weights.jester;
-    }
+    for (const Card card : player.hand) worth += card_worth(card, weights);
   }
   worth += weights.tavern_card * static_cast<std::int32_t>(state.table.tavern_deck.size());
   if (const Enemy* enemy = state.current_enemy()) {

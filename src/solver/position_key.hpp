@@ -8,6 +8,11 @@
 // with its amount, the level, the seed of the next random step and the player count. Not keyed:
 // `has_ended`, which the rules never read. Cards must be real cards or jesters, as the rules make.
 //
+// The key is built in three layers, so that the solver can reuse the parts a move leaves alone:
+// the table key (the castle deck below the current enemy, the tavern deck and the discard pile,
+// which only kills, Hearts and Diamonds change), then the current enemy and the attack cards, then
+// the hands and the turn.
+//
 // Two different positions share a key only by accident of the hash: both halves are 64-bit mixes
 // of every word, each word mixed into two independent lanes, and the table compares 112 of the 128
 // bits (the rest choose the bucket). Over 10^12 probes of 4-entry buckets the chance of one false
@@ -64,13 +69,17 @@ constexpr std::size_t card_code_index(Card card) {
 // for a fixed word.
 class KeyHasher {
  public:
-  void word(std::uint64_t value) {
+  // One word into both halves of the key.
+  void word(std::uint64_t value) { word2(value, value); }
+  // `for_high` into the high half and `for_low` into the low half: for values that are themselves
+  // two independent 64-bit hashes.
+  void word2(std::uint64_t for_high, std::uint64_t for_low) {
     if (odd_) {
-      high_b_ = step(high_b_ ^ value, 0xD6E8FEB86659FD93ULL, 29);
-      low_b_ = step(low_b_ ^ value, 0xC2B2AE3D27D4EB4FULL, 31);
+      high_b_ = step(high_b_ ^ for_high, 0xD6E8FEB86659FD93ULL, 29);
+      low_b_ = step(low_b_ ^ for_low, 0xC2B2AE3D27D4EB4FULL, 31);
     } else {
-      high_a_ = step(high_a_ ^ value, 0x9FB21C651E98DF25ULL, 32);
-      low_a_ = step(low_a_ ^ value, 0xFF51AFD7ED558CCDULL, 33);
+      high_a_ = step(high_a_ ^ for_high, 0x9FB21C651E98DF25ULL, 32);
+      low_a_ = step(low_a_ ^ for_low, 0xFF51AFD7ED558CCDULL, 33);
     }
     odd_ = !odd_;
   }
@@ -122,32 +131,85 @@ void key_pile(detail::KeyHasher& hasher, const CardList<Capacity>& pile) {
   hasher.bytes(pile.data(), pile.size() * sizeof(Card));
 }
 
+// A hand as a multiset: one 64-bit sum of card codes for each half of the key.
+struct HandCode {
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+
+  void add(Card card) {
+    first += detail::card_codes.first[detail::card_code_index(card)];
+    second += detail::card_codes.second[detail::card_code_index(card)];
+  }
+  void remove(const HandCode& cards) {
+    first -= cards.first;
+    second -= cards.second;
+  }
+};
+
+[[nodiscard]] inline HandCode hand_code(const Hand& hand) {
+  HandCode code;
+  for (const Card card : hand) code.add(card);
+  return code;
+}
+
+// The castle deck below the current enemy, the tavern deck and the discard pile.
 template <std::size_t N>
-[[nodiscard]] PositionKey position_key(const State<N>& state) {
+[[nodiscard]] PositionKey table_key(const State<N>& state) {
   detail::KeyHasher hasher;
   const Table& table = state.table;
-  hasher.bytes(table.castle_deck.data(), table.castle_deck.size() * sizeof(Enemy));
+  const std::size_t below = table.castle_deck.empty() ? 0 : table.castle_deck.size() - 1;
+  hasher.bytes(table.castle_deck.data(), below * sizeof(Enemy));
   key_pile(hasher, table.tavern_deck);
   key_pile(hasher, table.discard_pile);
-  key_pile(hasher, table.attack_cards);
-  for (const Player& player : state.players) {
-    std::uint64_t first = 0;
-    std::uint64_t second = 0;
-    for (const Card card : player.hand) {
-      first += detail::card_codes.first[detail::card_code_index(card)];
-      second += detail::card_codes.second[detail::card_code_index(card)];
-    }
-    hasher.word(first);
-    hasher.word(second);
-  }
-  hasher.word(state.rng_seed);
-  hasher.word(state.times_yielded);
-  hasher.word(state.has_turn.index);
-  hasher.word(static_cast<std::uint64_t>(state.action_type.kind()) |
-              std::uint64_t{state.action_type.discard_amount()} << 8 |
-              std::uint64_t{state.level} << 16 | std::uint64_t{state.max_hand_size} << 24 |
-              std::uint64_t{N} << 32);
   return hasher.finish();
+}
+
+// The table key, the current enemy and the attack cards: what a discard leaves alone.
+template <std::size_t N>
+[[nodiscard]] detail::KeyHasher key_prefix(PositionKey table, const State<N>& state) {
+  detail::KeyHasher hasher;
+  hasher.word2(table.high, table.low);
+  std::uint64_t enemy = 0;
+  if (const Enemy* current = state.current_enemy()) std::memcpy(&enemy, current, sizeof(Enemy));
+  hasher.word(enemy | std::uint64_t{state.table.castle_deck.size()} << 56);
+  key_pile(hasher, state.table.attack_cards);
+  return hasher;
+}
+
+// What a position's hands and turn add to its key prefix.
+template <std::size_t N>
+[[nodiscard]] PositionKey key_suffix(detail::KeyHasher hasher, const std::array<HandCode, N>& hands,
+                                     std::uint64_t rng_seed, std::size_t times_yielded,
+                                     PlayerId has_turn, ActionType action_type, std::uint8_t level,
+                                     std::uint8_t max_hand_size) {
+  for (const HandCode& hand : hands) hasher.word2(hand.first, hand.second);
+  hasher.word(rng_seed);
+  hasher.word(times_yielded);
+  hasher.word(has_turn.index);
+  hasher.word(static_cast<std::uint64_t>(action_type.kind()) |
+              std::uint64_t{action_type.discard_amount()} << 8 | std::uint64_t{level} << 16 |
+              std::uint64_t{max_hand_size} << 24 | std::uint64_t{N} << 32);
+  return hasher.finish();
+}
+
+template <std::size_t N>
+[[nodiscard]] std::array<HandCode, N> hand_codes(const State<N>& state) {
+  std::array<HandCode, N> codes;
+  for (std::size_t seat = 0; seat < N; ++seat) codes[seat] = hand_code(state.players[seat].hand);
+  return codes;
+}
+
+// The key of a position whose table key is known.
+template <std::size_t N>
+[[nodiscard]] PositionKey position_key(PositionKey table, const State<N>& state) {
+  return key_suffix<N>(key_prefix(table, state), hand_codes(state), state.rng_seed,
+                       state.times_yielded, state.has_turn, state.action_type, state.level,
+                       state.max_hand_size);
+}
+
+template <std::size_t N>
+[[nodiscard]] PositionKey position_key(const State<N>& state) {
+  return position_key(table_key(state), state);
 }
 
 static_assert(sizeof(Enemy) == 5, "enemies are keyed by their bytes: no padding may hide in them");

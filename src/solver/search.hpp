@@ -4,16 +4,22 @@
 // finds wins under an early mistake of the ordering long before the plain search would return
 // to it.
 //
+// A node is one child generated: applied (or, for a discard, derived from its parent), keyed and
+// looked up in the table. Children are kept as keys and moves, not as states: only the positions
+// on the current path are states, each made from its parent when the search steps into it.
+//
 // Internal to the solver layer. One Search belongs to one thread.
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <vector>
 
+#include "solver/discard_children.hpp"
 #include "solver/move_order.hpp"
 #include "solver/position_key.hpp"
 #include "solver/position_table.hpp"
@@ -24,50 +30,26 @@ inline constexpr unsigned kUnbounded = ~0U;
 
 enum class PassOutcome : std::uint8_t { Won, Lost, Open };
 
-template <std::size_t N>
 struct Child {
-  State<N> state;
   PositionKey key;
-  Action action;
+  PositionKey table_key;
+  Action action;  // unless discard_mask is set
   std::int32_t score = 0;
   std::int16_t known = -1;  // what the table held for it: -1, a failed budget or kLost
+  // Non-zero for a discard: the positions in the hand of the cards discarded.
+  std::uint8_t discard_mask = 0;
 };
 
-// The children of every position on the current path, each position's behind its parent's. The
-// slots are allocated once and reused: pushing a child writes a state into a slot and never
-// builds one.
-template <std::size_t N>
-class ChildStack {
- public:
-  [[nodiscard]] std::size_t size() const { return size_; }
-  Child<N>& operator[](std::size_t index) { return slots_[index]; }
-  // A slot past the top, with whatever an earlier child left in it; room for `more` is made first
-  // so that references taken after this call stay valid until the next reserve.
-  void reserve_more(std::size_t more) {
-    if (size_ + more <= capacity_) return;
-    const std::size_t capacity = std::max(capacity_ * 2, size_ + more + 1024);
-    std::unique_ptr<Child<N>[]> grown(new Child<N>[capacity]);
-    std::copy_n(slots_.get(), size_, grown.get());
-    slots_ = std::move(grown);
-    capacity_ = capacity;
-  }
-  Child<N>& push() { return slots_[size_++]; }
-  void pop() { --size_; }
-  void truncate(std::size_t size) { size_ = size; }
-
- private:
-  std::unique_ptr<Child<N>[]> slots_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
-
-// The working memory of the searches of one player count, kept from solve to solve.
+// The working memory of the searches of one player count, kept from solve to solve so that a
+// solve allocates nothing once the first has grown it.
 template <std::size_t N>
 struct SearchScratch {
-  ChildStack<N> children;
-  std::vector<std::uint32_t> order;  // the ranked children of every position on the path
+  std::vector<Child> children;       // the children of every position on the path, in turn
+  std::vector<std::uint64_t> order;  // their ranks: score above, child index below
+  std::vector<State<N>> states;      // the positions on the path, by depth
+  std::vector<Action> path;          // the moves to them
   ActionBuffer actions;
-  std::vector<Action> path;
+  State<N> trial;  // where a move is tried
 };
 
 // What bounds a solve, shared by its passes.
@@ -87,6 +69,26 @@ struct SearchProgress {
   bool stopped = false;  // the nodes or the time ran out
 };
 
+// Whether a move leaves the table key of its position alone: the tavern deck and the discard pile
+// change only by a kill, Hearts and Diamonds, and the castle deck below the current enemy only by
+// a kill; a discard, a yield and a change of player touch none of them.
+template <std::size_t N>
+[[nodiscard]] bool keeps_table_key(const State<N>& parent, const State<N>& child,
+                                   const Action& action) {
+  if (child.level != parent.level) return false;
+  const auto moves_piles = [](Card card) {
+    return card.suit == CardSuit::Hearts || card.suit == CardSuit::Diamonds;
+  };
+  if (const auto* play = std::get_if<action::Play>(&action)) return !moves_piles(play->card);
+  if (const auto* pair = std::get_if<action::AnimalCombo>(&action)) {
+    return !moves_piles(pair->ace) && !moves_piles(pair->partner);
+  }
+  if (const auto* combo = std::get_if<action::Combo>(&action)) {
+    return std::none_of(combo->cards.begin(), combo->cards.end(), moves_piles);
+  }
+  return true;
+}
+
 template <std::size_t N>
 class Search {
  public:
@@ -102,40 +104,45 @@ class Search {
 
   // One pass from `root` with the discrepancy budget `budget` (kUnbounded for a plain search).
   PassOutcome run(const State<N>& root, unsigned budget) {
-    scratch_.children.truncate(0);
+    scratch_.children.clear();
     scratch_.order.clear();
     scratch_.path.clear();
-    scratch_.children.reserve_more(1);
-    Child<N>& slot = scratch_.children.push();
-    slot.state = root;
-    slot.key = position_key(root);
+    if (scratch_.states.empty()) scratch_.states.resize(64);
+    scratch_.states[0] = root;
+    Child& slot = scratch_.children.emplace_back();
+    slot.table_key = table_key(root);
+    slot.key = position_key(slot.table_key, root);
     if (root.level > progress_.best_level) {
       progress_.best_level = root.level;
       progress_.best_line.clear();
     }
-    return visit(0, budget);
+    return visit(0, 0, budget);
   }
 
  private:
   enum class Expansion : std::uint8_t { Done, Won, Stopped };
 
-  // Generates every child of the position at `index` onto the stack: nodes are counted here. Stops
-  // at a child that wins, with the winning line noted.
-  Expansion expand(std::size_t index) {
+  // Counts a node; false when the budget allows no more.
+  bool take_node() {
+    if (progress_.stopped || progress_.nodes >= limits_.node_limit) {
+      progress_.stopped = true;
+      return false;
+    }
+    if (++progress_.nodes % kPollNodes == 0) poll();
+    return true;
+  }
+
+  // Every child of a position whose player plays or chooses who acts next, each tried on a copy.
+  // Stops at a child that wins, with the winning line noted.
+  Expansion expand_moves(std::size_t depth, PositionKey parent_table_key) {
+    const State<N>& parent = scratch_.states[depth];
     ActionBuffer& actions = scratch_.actions;
-    scratch_.children[index].state.fill_action_space(actions);
-    scratch_.children.reserve_more(actions.size());
-    const State<N>& parent = scratch_.children[index].state;
+    parent.fill_action_space(actions);
+    State<N>& trial = scratch_.trial;
     for (const Action& action : actions) {
-      if (progress_.stopped || progress_.nodes >= limits_.node_limit) {
-        progress_.stopped = true;
-        return Expansion::Stopped;
-      }
-      if (++progress_.nodes % kPollNodes == 0) poll();
-      Child<N>& child = scratch_.children.push();
-      child.state = parent;
-      if (const auto result = child.state.apply_action_in_place(action)) {
-        scratch_.children.pop();
+      if (!take_node()) return Expansion::Stopped;
+      trial = parent;
+      if (const auto result = trial.apply_action_in_place(action)) {
         if (result->is_won()) {
           progress_.winning_line = scratch_.path;
           progress_.winning_line.push_back(action);
@@ -143,12 +150,15 @@ class Search {
         }
         continue;  // this move loses at once: no line through it wins
       }
-      child.key = position_key(child.state);
+      Child& child = scratch_.children.emplace_back();
+      child.table_key =
+          keeps_table_key(parent, trial, action) ? parent_table_key : table_key(trial);
+      child.key = position_key(child.table_key, trial);
       table_.prefetch(child.key);
       child.action = action;
-      child.score = move_score(parent, child.state, action);
-      if (child.state.level > progress_.best_level) {
-        progress_.best_level = child.state.level;
+      child.score = move_score(parent, trial, action);
+      if (trial.level > progress_.best_level) {
+        progress_.best_level = trial.level;
         progress_.best_line = scratch_.path;
         progress_.best_line.push_back(action);
       }
@@ -156,43 +166,85 @@ class Search {
     return Expansion::Done;
   }
 
-  // Ranks the children from `first` on: the ones the table knows lost are left out (no line
-  // through them wins), and so is every child equal to one ranked before it (a hand with both
-  // jesters lists the same play twice; the same position needs searching once). Returns how many
-  // were ranked.
-  std::size_t rank(std::size_t first, std::size_t order_base) {
-    auto& order = scratch_.order;
-    for (std::size_t index = first; index < scratch_.children.size(); ++index) {
-      Child<N>& child = scratch_.children[index];
-      child.known = static_cast<std::int16_t>(table_.lookup(child.key));
-      if (child.known != kLost) order.push_back(static_cast<std::uint32_t>(index));
+  // Every discard that absorbs the blow, derived from the parent without a copy.
+  Expansion expand_discards(std::size_t depth, PositionKey parent_table_key) {
+    const DiscardChildren<N> discards(scratch_.states[depth], parent_table_key);
+    for (unsigned mask = 1; mask < discards.subsets(); ++mask) {
+      if (!discards.absorbs(mask)) continue;
+      if (!take_node()) return Expansion::Stopped;
+      Child& child = scratch_.children.emplace_back();
+      child.table_key = parent_table_key;
+      child.key = discards.key(mask);
+      table_.prefetch(child.key);
+      child.discard_mask = static_cast<std::uint8_t>(mask);
+      child.score = discards.score(mask);
     }
+    return Expansion::Done;
+  }
+
+  // Ranks the children from `first` on into the order stack from `order_base`: the ones the table
+  // knows lost are left out (no line through them wins), and so is a child equal to one ranked
+  // before it. Only a hand holding two equal cards (both jesters) lists the same move twice or
+  // two discards with the same cards, so only then are keys compared. Returns how many ranked.
+  std::size_t rank(std::size_t first, std::size_t order_base, bool may_repeat) {
     auto& children = scratch_.children;
+    auto& order = scratch_.order;
+    for (std::size_t index = first; index < children.size(); ++index) {
+      Child& child = children[index];
+      child.known = static_cast<std::int16_t>(table_.lookup(child.key));
+      if (child.known == kLost) continue;
+      if (may_repeat &&
+          std::any_of(order.begin() + static_cast<std::ptrdiff_t>(order_base), order.end(),
+                      [&](std::uint64_t ranked) {
+                        return children[first + (0xFFFFFFFFU - (ranked & 0xFFFFFFFFU))].key ==
+                               child.key;
+                      })) {
+        continue;
+      }
+      // Higher scores first; among equal scores, the earlier child first.
+      const auto score_bits = static_cast<std::uint32_t>(child.score) ^ 0x80000000U;
+      order.push_back(std::uint64_t{score_bits} << 32 |
+                      static_cast<std::uint32_t>(0xFFFFFFFFU - (index - first)));
+    }
     std::sort(order.begin() + static_cast<std::ptrdiff_t>(order_base), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) {
-                if (children[a].score != children[b].score)
-                  return children[a].score > children[b].score;
-                if (children[a].key.high != children[b].key.high)
-                  return children[a].key.high < children[b].key.high;
-                return a < b;
-              });
-    const auto unique_end = std::unique(
-        order.begin() + static_cast<std::ptrdiff_t>(order_base), order.end(),
-        [&](std::uint32_t a, std::uint32_t b) { return children[a].key == children[b].key; });
-    order.erase(unique_end, order.end());
+              std::greater<>());
+    for (auto it = order.begin() + static_cast<std::ptrdiff_t>(order_base); it != order.end();
+         ++it) {
+      *it = first + (0xFFFFFFFFU - (*it & 0xFFFFFFFFU));
+    }
     return order.size() - order_base;
   }
 
-  PassOutcome visit(std::size_t index, unsigned budget) {
+  // The move of a child of the position at `depth`.
+  [[nodiscard]] Action move_of(const Child& child, std::size_t depth) const {
+    if (child.discard_mask == 0) return child.action;
+    return action::Discard{cards_at<max_hand_capacity>(scratch_.states[depth].current_player().hand,
+                                                       child.discard_mask)};
+  }
+
+  static bool holds_equal_cards(const Hand& hand) {
+    for (std::size_t i = 0; i < hand.size(); ++i) {
+      for (std::size_t j = i + 1; j < hand.size(); ++j) {
+        if (hand[i] == hand[j]) return true;
+      }
+    }
+    return false;
+  }
+
+  // The position at `depth` is scratch_.states[depth]; its key is children[index].
+  PassOutcome visit(std::size_t depth, std::size_t index, unsigned budget) {
     const std::uint64_t nodes_before = progress_.nodes;
     const std::size_t first_child = scratch_.children.size();
     const std::size_t order_base = scratch_.order.size();
     const auto finish = [&](PassOutcome outcome) {
-      scratch_.children.truncate(first_child);
+      scratch_.children.resize(first_child);
       scratch_.order.resize(order_base);
       return outcome;
     };
-    switch (expand(index)) {
+    const PositionKey table_key_here = scratch_.children[index].table_key;
+    const bool discarding = scratch_.states[depth].action_type.kind() == ActionType::Kind::Discard;
+    switch (discarding ? expand_discards(depth, table_key_here)
+                       : expand_moves(depth, table_key_here)) {
       case Expansion::Won:
         return finish(PassOutcome::Won);
       case Expansion::Stopped:
@@ -200,7 +252,9 @@ class Search {
       case Expansion::Done:
         break;
     }
-    const std::size_t ranked = rank(first_child, order_base);
+    const std::size_t ranked = rank(
+        first_child, order_base, holds_equal_cards(scratch_.states[depth].current_player().hand));
+    if (scratch_.states.size() <= depth + 1) scratch_.states.resize(scratch_.states.size() * 2);
 
     // Lost needs every child lost: at once, in the table, or by a search of its own.
     bool all_lost = true;
@@ -210,7 +264,7 @@ class Search {
         all_lost = false;
         break;
       }
-      const std::size_t child_index = scratch_.order[order_base + rank_index];
+      const auto child_index = static_cast<std::size_t>(scratch_.order[order_base + rank_index]);
       const unsigned child_budget = budget == kUnbounded ? kUnbounded : budget - cost;
       const std::int16_t known = scratch_.children[child_index].known;
       if (known >= 0 && child_budget != kUnbounded &&
@@ -218,8 +272,13 @@ class Search {
         all_lost = false;  // a hunt with at least this budget found nothing there already
         continue;
       }
-      scratch_.path.push_back(scratch_.children[child_index].action);
-      const PassOutcome outcome = visit(child_index, child_budget);
+      const Action move = move_of(scratch_.children[child_index], depth);
+      State<N>& next = scratch_.states[depth + 1];
+      next = scratch_.states[depth];
+      // The move was tried when the child was generated and did not end the game.
+      (void)next.apply_action_in_place(move);
+      scratch_.path.push_back(move);
+      const PassOutcome outcome = visit(depth + 1, child_index, child_budget);
       scratch_.path.pop_back();
       if (outcome == PassOutcome::Won) return finish(outcome);
       if (outcome == PassOutcome::Open) all_lost = false;

@@ -2,12 +2,16 @@
 // field that decides the future tells positions apart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "solver/discard_children.hpp"
 #include "solver/position_key.hpp"
+#include "solver/search.hpp"
 #include "state_builder.hpp"
 
 namespace tornquil::solver {
@@ -84,6 +88,56 @@ TEST(PositionKey, CountsOfPlayersTellEqualLookingPositionsApart) {
   State<2> two = StateBuilder<2>().hand(0, "5c").castle({enemy("Js")}).build();
   two.max_hand_size = one.max_hand_size;
   EXPECT_FALSE(position_key(one) == position_key(two));
+}
+
+// The keys the solver derives from a parent's (a table key kept across a move, a discard's key
+// made without applying it) against keys computed afresh, at every step of random games.
+template <std::size_t N>
+void derived_keys_agree_over_random_games(std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  int discard_positions = 0;
+  for (int game = 0; game < 30; ++game) {
+    State<N> state = State<N>::create(random());
+    while (true) {
+      const std::vector<Action> actions = state.get_action_space();
+      const PositionKey table = table_key(state);
+      for (const Action& action : actions) {
+        GameStatus<N> status = state.take_action(action);
+        const auto* child = std::get_if<State<N>>(&status);
+        if (child == nullptr) continue;
+        if (keeps_table_key(state, *child, action)) {
+          ASSERT_EQ(table_key(*child), table) << text(state) << " " << text(action);
+        }
+      }
+      if (state.action_type.kind() == ActionType::Kind::Discard) {
+        ++discard_positions;
+        const DiscardChildren<N> discards(state, table);
+        std::size_t absorbing = 0;
+        for (unsigned mask = 1; mask < discards.subsets(); ++mask) {
+          if (!discards.absorbs(mask)) continue;
+          ++absorbing;
+          const Action discard =
+              action::Discard{cards_at<max_hand_capacity>(state.current_hand(), mask)};
+          ASSERT_NE(std::find(actions.begin(), actions.end(), discard), actions.end());
+          const State<N> child = std::get<State<N>>(state.take_action(discard));
+          ASSERT_EQ(discards.key(mask), position_key(child)) << text(state) << " " << mask;
+          EXPECT_EQ(discards.score(mask), move_score(state, child, discard));
+        }
+        ASSERT_EQ(absorbing, actions.size()) << text(state);
+      }
+      GameStatus<N> status = state.take_action(actions[random() % actions.size()]);
+      if (std::holds_alternative<GameResult>(status)) break;
+      state = std::get<State<N>>(status);
+    }
+  }
+  EXPECT_GT(discard_positions, 10);
+}
+
+TEST(PositionKey, KeysDerivedFromTheParentAgreeWithKeysComputedAfresh) {
+  derived_keys_agree_over_random_games<1>(1);
+  derived_keys_agree_over_random_games<2>(2);
+  derived_keys_agree_over_random_games<3>(3);
+  derived_keys_agree_over_random_games<4>(4);
 }
 
 }  // namespace
