@@ -22,9 +22,9 @@ struct OrderWeights {
   std::int32_t hand_value = 2;    // per point of attack value in any hand
   std::int32_t hand_card = 1;     // per card in any hand
   std::int32_t jester = 30;       // per jester in any hand
-  std::int32_t tavern_card = 1;   // per card in the tavern deck
-  std::int32_t pending = 2;       // per point of attack the player to move must absorb
-  std::int32_t enemy_attack = 1;  // per point of the current enemy's attack
+  std::int32_t tavern_card = 5;   // per card in the tavern deck
+  std::int32_t pending = 4;       // per point of attack the player to move must absorb
+  std::int32_t enemy_attack = 3;  // per point of the current enemy's attack
 };
 
 inline constexpr OrderWeights kOrderWeights{};
