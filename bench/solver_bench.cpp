@@ -3,7 +3,7 @@
 // memory. The deals' mode writes one CSV line per deal and runs on several processes, so that a
 // ceiling over thousands of deals can be computed.
 //
-//   solver_bench speed [rounds]
+//   solver_bench speed [rounds] [nodes a deal]
 //   solver_bench deals [--players 1,2,3,4] [--seeds 1000-1099] [--seconds 10] [--nodes N]
 //                      [--jobs 1] [--csv FILE] [--table-mib 256]
 #include <sys/resource.h>
@@ -63,15 +63,31 @@ long peak_rss_kib(int who) {
   return usage.ru_maxrss;
 }
 
-// Nodes a second of processor time: ten deals a player count, each solved from its start with a
-// fresh solver (the table's growth included) and a budget of nodes.
-double nodes_per_second(std::size_t players, std::uint64_t nodes_per_deal) {
+// A deal spoilt by a few random moves: most of these take the solver long to settle, and long
+// solves are what the rate must be measured on, with the table grown to tens or hundreds of MiB
+// so that most probes miss the cache, as at a verdict of several seconds.
+StateEnum spoilt_deal(std::size_t players, std::uint64_t seed, int moves) {
+  auto state = std::get<StateEnum>(StateEnum::create(players, seed));
+  std::uint64_t random = seed;
+  for (int move = 0; move < moves; ++move) {
+    const std::vector<Action> actions = state.get_action_space();
+    StateEnum before = state;
+    random = random * 6364136223846793005ULL + 1442695040888963407ULL;
+    if (state.take_action(actions[(random >> 33) % actions.size()])) return before;
+  }
+  return state;
+}
+
+// Nodes a second of processor time: spoilt deals from seed 1000 on, each solved with a fresh
+// solver and at most `nodes_per_deal` nodes, until `total_nodes` have been searched.
+double nodes_per_second(std::size_t players, std::uint64_t nodes_per_deal,
+                        std::uint64_t total_nodes) {
   std::uint64_t nodes = 0;
   double seconds = 0;
-  for (std::uint64_t seed = 1000; seed < 1010; ++seed) {
-    const auto state = std::get<StateEnum>(StateEnum::create(players, seed));
+  for (std::uint64_t seed = 1000; nodes < total_nodes; ++seed) {
+    const StateEnum state = spoilt_deal(players, seed, 8);
     solver::Budget budget;
-    budget.nodes = nodes_per_deal;
+    budget.nodes = std::min(nodes_per_deal, total_nodes - nodes);
     const double start = thread_seconds();
     const solver::SolveResult result = solver::solve(state, budget);
     seconds += thread_seconds() - start;
@@ -80,15 +96,18 @@ double nodes_per_second(std::size_t players, std::uint64_t nodes_per_deal) {
   return static_cast<double>(nodes) / seconds;
 }
 
-int run_speed(int rounds) {
-  std::printf("solver_bench speed, build type %s, %d rounds, one core\n", TORNQUIL_BUILD_TYPE,
-              rounds);
+int run_speed(int rounds, std::uint64_t nodes_per_deal) {
+  std::printf(
+      "solver_bench speed, build type %s, %d rounds, one core, processor time, deals from seed "
+      "1000 spoilt by 8 random moves, at most %llu nodes each, %llu nodes a player count\n",
+      TORNQUIL_BUILD_TYPE, rounds, static_cast<unsigned long long>(nodes_per_deal),
+      static_cast<unsigned long long>(2 * nodes_per_deal));
   std::printf("players | nodes a second: median (min to max)\n");
   std::map<std::size_t, std::vector<double>> rates;
   // Player counts interleaved in every round, so that a busy moment touches them all alike.
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t players = 1; players <= 4; ++players) {
-      rates[players].push_back(nodes_per_second(players, 2'000'000));
+      rates[players].push_back(nodes_per_second(players, nodes_per_deal, 2 * nodes_per_deal));
     }
   }
   for (auto& [players, values] : rates) {
@@ -281,7 +300,7 @@ int run_deals(const DealsOptions& options) {
 
 [[noreturn]] void usage(const char* problem) {
   std::fprintf(stderr,
-               "solver_bench: %s\nusage: solver_bench speed [rounds]\n"
+               "solver_bench: %s\nusage: solver_bench speed [rounds] [nodes a deal]\n"
                "       solver_bench deals [--players 1,2,3,4] [--seeds FIRST-LAST] [--seconds S]\n"
                "                          [--nodes N] [--jobs J] [--csv FILE] [--table-mib M]\n",
                problem);
@@ -355,7 +374,9 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const std::string mode = argc > 1 ? argv[1] : "speed";
   if (mode == "speed") {
-    return tornquil::run_speed(argc > 2 ? static_cast<int>(tornquil::number(argv[2], 1, 1000)) : 5);
+    return tornquil::run_speed(
+        argc > 2 ? static_cast<int>(tornquil::number(argv[2], 1, 1000)) : 3,
+        argc > 3 ? tornquil::number(argv[3], 1, UINT64_MAX / 4) : 20'000'000);
   }
   if (mode == "deals") return tornquil::run_deals(tornquil::parse_deals(argc, argv));
   tornquil::usage(("unknown mode " + mode).c_str());

@@ -204,7 +204,7 @@ TEST(Solver, UnknownGivesALineToTheBestLevelReached) {
 
 TEST(Solver, AStopCheckThatThrowsEndsTheSolveAndTheSolverStaysUsable) {
   Solver solver;
-  const State<1> hard = State<1>::create(1000);
+  const State<1> hard = State<1>::create(1096);  // seconds of search to settle
   int calls = 0;
   Budget interrupted;
   interrupted.nodes = UINT64_MAX;
@@ -218,6 +218,17 @@ TEST(Solver, AStopCheckThatThrowsEndsTheSolveAndTheSolverStaysUsable) {
   const SolveResult result = solver.solve(deal, nodes(400'000));
   ASSERT_EQ(result.verdict, Verdict::Won);
   EXPECT_TRUE(replays_to_a_win(deal, result.line));
+}
+
+TEST(Solver, TheStopCheckIsCalledThroughoutASolve) {
+  int calls = 0;
+  Budget budget;
+  budget.nodes = UINT64_MAX;
+  budget.seconds = 0.3;
+  budget.check = [&calls] { ++calls; };
+  const SolveResult result = solve(State<1>::create(1096), budget);
+  EXPECT_EQ(result.verdict, Verdict::Unknown);
+  EXPECT_GE(calls, 10);  // one every 10 to 20 ms of the 300
 }
 
 TEST(Solver, TheTableStaysWithinItsBound) {
