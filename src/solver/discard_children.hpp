@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "solver/bounds.hpp"
 #include "solver/move_order.hpp"
 #include "solver/position_key.hpp"
 
@@ -22,12 +23,15 @@ class DiscardChildren {
         subsets_(1U << parent.current_player().hand.size()),
         prefix_(key_prefix(parent_table_key, parent)),
         hands_(hand_codes(parent)),
-        worth_(position_worth(parent, kOrderWeights) + kOrderWeights.pending * amount_) {
+        worth_(position_worth(parent, kOrderWeights) + kOrderWeights.pending * amount_),
+        hands_summary_(summarise_hands(parent)),
+        health_(health_to_take(parent)) {
     const Hand& hand = parent.current_player().hand;
     sums_[0] = 0;
     smallest_[0] = UINT16_MAX;
     worths_[0] = 0;
     codes_[0] = HandCode{};
+    diamonds_[0] = 0;
     for (unsigned mask = 1; mask < subsets_; ++mask) {
       const auto position = static_cast<std::size_t>(std::countr_zero(mask));
       const unsigned rest = mask & (mask - 1);
@@ -37,6 +41,7 @@ class DiscardChildren {
       worths_[mask] = worths_[rest] + card_worth(card, kOrderWeights);
       codes_[mask] = codes_[rest];
       codes_[mask].add(card);
+      diamonds_[mask] = diamonds_[rest] + (card.suit == CardSuit::Diamonds ? 1 : 0);
     }
   }
 
@@ -53,6 +58,13 @@ class DiscardChildren {
                          parent_.max_hand_size);
   }
 
+  // Whether cannot_win condemns the child, without making it.
+  [[nodiscard]] bool cannot_win(unsigned mask) const {
+    const HandsSummary left{hands_summary_.value - sums_[mask],
+                            hands_summary_.diamonds - diamonds_[mask]};
+    return starved(left, 0, health_);
+  }
+
   // The order score of move_score for the child, without making it.
   [[nodiscard]] std::int32_t score(unsigned mask) const {
     const bool wasteful = sums_[mask] - smallest_[mask] >= amount_;
@@ -66,10 +78,13 @@ class DiscardChildren {
   detail::KeyHasher prefix_;
   std::array<HandCode, N> hands_;
   std::int32_t worth_;
+  HandsSummary hands_summary_;
+  std::int32_t health_;
   std::array<std::uint16_t, 256> sums_;
   std::array<std::uint16_t, 256> smallest_;
   std::array<std::int32_t, 256> worths_;
   std::array<HandCode, 256> codes_;
+  std::array<std::int32_t, 256> diamonds_;
 };
 
 }  // namespace tornquil::solver

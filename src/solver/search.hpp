@@ -19,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+#include "solver/bounds.hpp"
 #include "solver/discard_children.hpp"
 #include "solver/move_order.hpp"
 #include "solver/position_key.hpp"
@@ -150,6 +151,12 @@ class Search {
         }
         continue;  // this move loses at once: no line through it wins
       }
+      if (trial.level > progress_.best_level) {
+        progress_.best_level = trial.level;
+        progress_.best_line = scratch_.path;
+        progress_.best_line.push_back(action);
+      }
+      if (cannot_win(trial)) continue;
       Child& child = scratch_.children.emplace_back();
       child.table_key =
           keeps_table_key(parent, trial, action) ? parent_table_key : table_key(trial);
@@ -157,11 +164,6 @@ class Search {
       table_.prefetch(child.key);
       child.action = action;
       child.score = move_score(parent, trial, action);
-      if (trial.level > progress_.best_level) {
-        progress_.best_level = trial.level;
-        progress_.best_line = scratch_.path;
-        progress_.best_line.push_back(action);
-      }
     }
     return Expansion::Done;
   }
@@ -172,6 +174,7 @@ class Search {
     for (unsigned mask = 1; mask < discards.subsets(); ++mask) {
       if (!discards.absorbs(mask)) continue;
       if (!take_node()) return Expansion::Stopped;
+      if (discards.cannot_win(mask)) continue;
       Child& child = scratch_.children.emplace_back();
       child.table_key = parent_table_key;
       child.key = discards.key(mask);

@@ -122,6 +122,7 @@ void derived_keys_agree_over_random_games(std::uint64_t seed) {
           const State<N> child = std::get<State<N>>(state.take_action(discard));
           ASSERT_EQ(discards.key(mask), position_key(child)) << text(state) << " " << mask;
           EXPECT_EQ(discards.score(mask), move_score(state, child, discard));
+          EXPECT_EQ(discards.cannot_win(mask), cannot_win(child));
         }
         ASSERT_EQ(absorbing, actions.size()) << text(state);
       }
