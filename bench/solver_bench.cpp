@@ -3,7 +3,7 @@
 // memory. The deals' mode writes one CSV line per deal and runs on several processes, so that a
 // ceiling over thousands of deals can be computed.
 //
-//   solver_bench speed [rounds] [nodes a deal]
+//   solver_bench speed [rounds] [nodes a deal] [players]
 //   solver_bench deals [--players 1,2,3,4] [--seeds 1000-1099] [--seconds 10] [--nodes N]
 //                      [--jobs 1] [--csv FILE] [--table-mib 256]
 #include <sys/resource.h>
@@ -96,7 +96,7 @@ double nodes_per_second(std::size_t players, std::uint64_t nodes_per_deal,
   return static_cast<double>(nodes) / seconds;
 }
 
-int run_speed(int rounds, std::uint64_t nodes_per_deal) {
+int run_speed(int rounds, std::uint64_t nodes_per_deal, const std::vector<std::size_t>& counts) {
   std::printf(
       "solver_bench speed, build type %s, %d rounds, one core, processor time, deals from seed "
       "1000 spoilt by 8 random moves, at most %llu nodes each, %llu nodes a player count\n",
@@ -106,7 +106,7 @@ int run_speed(int rounds, std::uint64_t nodes_per_deal) {
   std::map<std::size_t, std::vector<double>> rates;
   // Player counts interleaved in every round, so that a busy moment touches them all alike.
   for (int round = 0; round < rounds; ++round) {
-    for (std::size_t players = 1; players <= 4; ++players) {
+    for (const std::size_t players : counts) {
       rates[players].push_back(nodes_per_second(players, nodes_per_deal, 2 * nodes_per_deal));
     }
   }
@@ -300,7 +300,7 @@ int run_deals(const DealsOptions& options) {
 
 [[noreturn]] void usage(const char* problem) {
   std::fprintf(stderr,
-               "solver_bench: %s\nusage: solver_bench speed [rounds] [nodes a deal]\n"
+               "solver_bench: %s\nusage: solver_bench speed [rounds] [nodes a deal] [players]\n"
                "       solver_bench deals [--players 1,2,3,4] [--seeds FIRST-LAST] [--seconds S]\n"
                "                          [--nodes N] [--jobs J] [--csv FILE] [--table-mib M]\n",
                problem);
@@ -374,9 +374,10 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const std::string mode = argc > 1 ? argv[1] : "speed";
   if (mode == "speed") {
-    return tornquil::run_speed(
-        argc > 2 ? static_cast<int>(tornquil::number(argv[2], 1, 1000)) : 3,
-        argc > 3 ? tornquil::number(argv[3], 1, UINT64_MAX / 4) : 20'000'000);
+    return tornquil::run_speed(argc > 2 ? static_cast<int>(tornquil::number(argv[2], 1, 1000)) : 3,
+                               argc > 3 ? tornquil::number(argv[3], 1, UINT64_MAX / 4) : 20'000'000,
+                               argc > 4 ? std::vector<std::size_t>{tornquil::number(argv[4], 1, 4)}
+                                        : std::vector<std::size_t>{1, 2, 3, 4});
   }
   if (mode == "deals") return tornquil::run_deals(tornquil::parse_deals(argc, argv));
   tornquil::usage(("unknown mode " + mode).c_str());

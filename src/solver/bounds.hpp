@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "rules/state.hpp"
+#include "solver/move_order.hpp"
 
 namespace tornquil::solver {
 
@@ -31,17 +32,18 @@ template <std::size_t N>
 [[nodiscard]] std::int32_t health_to_take(const State<N>& state) {
   std::int32_t health = 0;
   for (const Enemy& enemy : state.table.castle_deck) {
-    health += enemy.card().value == CardValue::Jack    ? 20
-              : enemy.card().value == CardValue::Queen ? 30
-                                                       : 40;
+    health += kFullHealth[static_cast<std::size_t>(enemy.card().value)];
   }
   if (const Enemy* current = state.current_enemy()) {
-    const std::int32_t full = current->card().value == CardValue::Jack    ? 20
-                              : current->card().value == CardValue::Queen ? 30
-                                                                          : 40;
-    health += current->health() - full;
+    health += current->health() - kFullHealth[static_cast<std::size_t>(current->card().value)];
   }
   return health;
+}
+
+template <std::size_t N>
+[[nodiscard]] std::int32_t pending_discard(const State<N>& state) {
+  return state.action_type.kind() == ActionType::Kind::Discard ? state.action_type.discard_amount()
+                                                               : 0;
 }
 
 // The starved-hands bound. Cards enter a hand only by the Diamonds power, which only a Diamonds
@@ -58,10 +60,7 @@ template <std::size_t N>
 
 template <std::size_t N>
 [[nodiscard]] bool cannot_win(const State<N>& state) {
-  const std::int32_t pending = state.action_type.kind() == ActionType::Kind::Discard
-                                   ? state.action_type.discard_amount()
-                                   : 0;
-  return starved(summarise_hands(state), pending, health_to_take(state));
+  return starved(summarise_hands(state), pending_discard(state), health_to_take(state));
 }
 
 }  // namespace tornquil::solver

@@ -7,6 +7,7 @@
 // dropped and still absorb the blow come after every other discard.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <variant>
 
@@ -45,17 +46,26 @@ template <std::size_t N>
          (card.value == CardValue::Jester ? weights.jester : 0);
 }
 
+// The full health of an enemy by its card's value byte: 20 for a Jack, 30 a Queen, 40 a King.
+inline constexpr std::array<std::int8_t, 14> kFullHealth = {0, 0, 0, 0, 0,  0,  0,
+                                                            0, 0, 0, 0, 20, 30, 40};
+
 template <std::size_t N>
-[[nodiscard]] std::int32_t position_worth(const State<N>& state, const OrderWeights& weights) {
+[[nodiscard]] std::int32_t hands_worth(const State<N>& state, const OrderWeights& weights) {
   std::int32_t worth = 0;
   for (const Player& player : state.players) {
     for (const Card card : player.hand) worth += card_worth(card, weights);
   }
-  worth += weights.tavern_card * static_cast<std::int32_t>(state.table.tavern_deck.size());
+  return worth;
+}
+
+// A position's worth apart from its hands.
+template <std::size_t N>
+[[nodiscard]] std::int32_t table_worth(const State<N>& state, const OrderWeights& weights) {
+  std::int32_t worth =
+      weights.tavern_card * static_cast<std::int32_t>(state.table.tavern_deck.size());
   if (const Enemy* enemy = state.current_enemy()) {
-    const std::int32_t full_health = enemy->card().value == CardValue::Jack    ? 20
-                                     : enemy->card().value == CardValue::Queen ? 30
-                                                                               : 40;
+    const std::int32_t full_health = kFullHealth[static_cast<std::size_t>(enemy->card().value)];
     worth += weights.damage * (full_health - enemy->health());
     worth -= weights.enemy_attack * enemy->attack_value();
   }
@@ -66,10 +76,16 @@ template <std::size_t N>
 }
 
 template <std::size_t N>
+[[nodiscard]] std::int32_t position_worth(const State<N>& state, const OrderWeights& weights) {
+  return hands_worth(state, weights) + table_worth(state, weights);
+}
+
+// The score of `child`, reached from `parent` by `action`, whose hands are worth `child_hands`.
+template <std::size_t N>
 [[nodiscard]] std::int32_t move_score(const State<N>& parent, const State<N>& child,
-                                      const Action& action,
+                                      const Action& action, std::int32_t child_hands,
                                       const OrderWeights& weights = kOrderWeights) {
-  std::int32_t score = position_worth(child, weights);
+  std::int32_t score = child_hands + table_worth(child, weights);
   if (child.level > parent.level) {
     score += weights.kill;
     // Only an exact kill puts the enemy's card on the tavern deck, and on top.
@@ -79,6 +95,13 @@ template <std::size_t N>
   }
   if (is_wasteful_discard(parent, action)) score += weights.wasteful_discard;
   return score;
+}
+
+template <std::size_t N>
+[[nodiscard]] std::int32_t move_score(const State<N>& parent, const State<N>& child,
+                                      const Action& action,
+                                      const OrderWeights& weights = kOrderWeights) {
+  return move_score(parent, child, action, hands_worth(child, weights), weights);
 }
 
 }  // namespace tornquil::solver

@@ -19,6 +19,7 @@
 // match is about 10^12 * 4 / 2^112, below 10^-21: a proven-lost entry never lies in practice.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -213,19 +214,33 @@ template <std::size_t N>
   return hasher;
 }
 
-// What a position's hands and turn add to its key prefix.
+// Per seat, an odd factor that weighs its hand's code: the hands go into the key as one sum, and
+// moving cards between seats changes it as surely as changing the cards.
+inline constexpr std::array<std::uint64_t, 4> kSeatFactors = {
+    0x9E3779B97F4A7C15ULL, 0xC2B2AE3D27D4EB4FULL, 0x165667B19E3779F9ULL, 0xD6E8FEB86659FD93ULL};
+
+// What a position's hands and turn add to its key prefix. Yields in a row beyond 255 are keyed as
+// 255: from N - 1 on every count has the same future (the next yield loses, a play resets it), so
+// this merges only positions that are the same game. A seat to move beyond 255 is no seat of any
+// game and is keyed as 255, apart from every real one.
 template <std::size_t N>
 [[nodiscard]] PositionKey key_suffix(detail::KeyHasher hasher, const std::array<HandCode, N>& hands,
                                      std::uint64_t rng_seed, std::size_t times_yielded,
                                      PlayerId has_turn, ActionType action_type, std::uint8_t level,
                                      std::uint8_t max_hand_size) {
-  for (const HandCode& hand : hands) hasher.word2(hand.first, hand.second);
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+  for (std::size_t seat = 0; seat < N; ++seat) {
+    first += hands[seat].first * kSeatFactors[seat];
+    second += hands[seat].second * kSeatFactors[3 - seat];
+  }
+  hasher.word2(first, second);
   hasher.word(rng_seed);
-  hasher.word(times_yielded);
-  hasher.word(has_turn.index);
   hasher.word(static_cast<std::uint64_t>(action_type.kind()) |
               std::uint64_t{action_type.discard_amount()} << 8 | std::uint64_t{level} << 16 |
-              std::uint64_t{max_hand_size} << 24 | std::uint64_t{N} << 32);
+              std::uint64_t{max_hand_size} << 24 | std::uint64_t{N} << 32 |
+              std::uint64_t{std::min<std::size_t>(times_yielded, 255)} << 40 |
+              std::uint64_t{std::min<std::size_t>(has_turn.index, 255)} << 48);
   return hasher.finish();
 }
 
@@ -236,12 +251,17 @@ template <std::size_t N>
   return codes;
 }
 
-// The key of a position whose table key is known.
+// The key of a position whose table key and hand codes are known.
+template <std::size_t N>
+[[nodiscard]] PositionKey position_key(PositionKey table, const State<N>& state,
+                                       const std::array<HandCode, N>& hands) {
+  return key_suffix<N>(key_prefix(table, state), hands, state.rng_seed, state.times_yielded,
+                       state.has_turn, state.action_type, state.level, state.max_hand_size);
+}
+
 template <std::size_t N>
 [[nodiscard]] PositionKey position_key(PositionKey table, const State<N>& state) {
-  return key_suffix<N>(key_prefix(table, state), hand_codes(state), state.rng_seed,
-                       state.times_yielded, state.has_turn, state.action_type, state.level,
-                       state.max_hand_size);
+  return position_key(table, state, hand_codes(state));
 }
 
 template <std::size_t N>

@@ -102,8 +102,9 @@ void PositionTable::insert(Bucket* buckets, std::size_t bucket_count, Entry entr
 
 void PositionTable::grow_if_needed(const std::function<void()>& check) {
   if (used_ * 2 <= bucket_count_ * 4) return;
-  const std::size_t doubled = bucket_count_ * 2;
-  if (doubled > buckets_for(max_bytes_)) return;
+  // Four times at a time, or up to the bound: fewer copies of the whole table as it grows.
+  const std::size_t doubled = std::min(bucket_count_ * 4, buckets_for(max_bytes_));
+  if (doubled <= bucket_count_) return;
   Buckets grown;
   try {
     grown = allocate(doubled);

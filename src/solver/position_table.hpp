@@ -43,7 +43,7 @@ class PositionTable {
   // full bucket gives way: the cheapest to find again, and never a lost one for a failed budget.
   void store(PositionKey key, std::uint8_t verdict, std::uint64_t work);
 
-  // Doubles the table while it is more than half full and below its bound. Growing copies every
+  // Grows the table fourfold (or to its bound) once it is more than half full. Growing copies every
   // entry; `check` is called every few thousand buckets and may throw, which leaves the table as
   // it was. A growth that the allocator refuses is given up and the table keeps its size.
   void grow_if_needed(const std::function<void()>& check);

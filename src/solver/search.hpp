@@ -90,6 +90,31 @@ template <std::size_t N>
   return true;
 }
 
+// Everything the solver asks of a new child's hands, in one pass over their cards: the codes for
+// its key, the summary for the starved-hands bound and the worth for its order score.
+template <std::size_t N>
+struct HandsScan {
+  std::array<HandCode, N> codes;
+  HandsSummary summary;
+  std::int32_t worth = 0;
+};
+
+template <std::size_t N>
+[[nodiscard]] HandsScan<N> scan_hands(const State<N>& state) {
+  HandsScan<N> scan;
+  for (std::size_t seat = 0; seat < N; ++seat) {
+    HandCode code;
+    for (const Card card : state.players[seat].hand) {
+      code.add(card);
+      scan.summary.value += attack_value(card);
+      scan.summary.diamonds += card.suit == CardSuit::Diamonds ? 1 : 0;
+      scan.worth += card_worth(card, kOrderWeights);
+    }
+    scan.codes[seat] = code;
+  }
+  return scan;
+}
+
 template <std::size_t N>
 class Search {
  public:
@@ -156,14 +181,15 @@ class Search {
         progress_.best_line = scratch_.path;
         progress_.best_line.push_back(action);
       }
-      if (cannot_win(trial)) continue;
+      const HandsScan<N> hands = scan_hands(trial);
+      if (starved(hands.summary, pending_discard(trial), health_to_take(trial))) continue;
       Child& child = scratch_.children.emplace_back();
       child.table_key =
           keeps_table_key(parent, trial, action) ? parent_table_key : table_key(trial);
-      child.key = position_key(child.table_key, trial);
+      child.key = position_key(child.table_key, trial, hands.codes);
       table_.prefetch(child.key);
       child.action = action;
-      child.score = move_score(parent, trial, action);
+      child.score = move_score(parent, trial, action, hands.worth);
     }
     return Expansion::Done;
   }

@@ -71,7 +71,7 @@ TEST(PositionTable, GrowingKeepsEveryEntryAndAThrowingCheckLeavesTheTableAsItWas
   EXPECT_EQ(table.bytes(), before);
   EXPECT_EQ(table.entries(), entries);
   table.grow_if_needed({});
-  EXPECT_EQ(table.bytes(), before * 2);
+  EXPECT_EQ(table.bytes(), before * 4);
   EXPECT_EQ(table.entries(), entries);
   std::size_t found = 0;
   for (std::uint64_t n = 0; n < keys; ++n) found += table.lookup(key_number(n)) == kLost;
