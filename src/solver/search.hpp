@@ -224,8 +224,9 @@ class Search {
     const DiscardChildren<N> discards(scratch_.states[depth], parent_table_key);
     for (unsigned mask = 1; mask < discards.subsets(); ++mask) {
       if (!discards.absorbs(mask)) continue;
-      if (!take_node()) return Expansion::Stopped;
+      // A discard that the bound condemns is not made, keyed or looked up: it is not a node.
       if (discards.cannot_win(mask)) continue;
+      if (!take_node()) return Expansion::Stopped;
       Child& child = scratch_.children.emplace_back();
       child.table_key = parent_table_key;
       child.key = discards.key(mask);
