@@ -14,9 +14,10 @@
 // the hands and the turn.
 //
 // Two different positions share a key only by accident of the hash: both halves are 64-bit mixes
-// of every word, each word mixed into two independent lanes, and the table compares 112 of the 128
-// bits (the rest choose the bucket). Over 10^12 probes of 4-entry buckets the chance of one false
-// match is about 10^12 * 4 / 2^112, below 10^-21: a proven-lost entry never lies in practice.
+// of every word (the hands, as sums of random card codes, bring one independent sum to each half),
+// and the table compares 112 of the 128 bits (the rest choose the bucket). Over 10^12 probes of
+// 4-entry buckets the chance of one false match is about 10^12 * 4 / 2^112, below 10^-21: a
+// proven-lost entry never lies in practice.
 #pragma once
 
 #include <algorithm>

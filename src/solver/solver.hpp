@@ -4,7 +4,9 @@
 // proved that no line wins, or Unknown when the budget ran out first.
 //
 // Only exact reasoning concludes Lost: the table of positions proven lost, equal children searched
-// once, and moves that lose at once. Everything else (the order of the moves, the discrepancy
+// once, moves that lose at once, and the starved-hands bound (bounds.hpp: no hand holds a Diamonds
+// card, so no card can reach a hand again, and the hands cannot deal the health left). Everything
+// else (the order of the moves, the discrepancy
 // limits of the hunt, the marks of failed hunts) only steers the search for a win, and a win is a
 // line that the rules played to GameResult::won().
 //
