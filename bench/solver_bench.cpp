@@ -116,7 +116,7 @@ int run_speed(int rounds, std::uint64_t nodes_per_deal, const std::vector<std::s
                 summary.low / 1e6, summary.high / 1e6);
   }
   std::printf("peak memory %.1f MiB\n", static_cast<double>(peak_rss_kib(RUSAGE_SELF)) / 1024);
-  return 0;
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
 }
 
 struct DealsOptions {
@@ -271,13 +271,17 @@ int run_deals(const DealsOptions& options) {
   FILE* in = fdopen(pipe_ends[0], "r");
   std::vector<DealLine> lines;
   char buffer[256];
+  bool csv_failed = false;
   while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
-    if (const auto line = parse_line(buffer)) {
-      lines.push_back(*line);
-      if (csv != nullptr && (std::fputs(buffer, csv) == EOF || std::fflush(csv) == EOF)) {
-        std::fprintf(stderr, "solver_bench: cannot write %s\n", options.csv.c_str());
-        for (const pid_t pid : workers) kill(pid, SIGTERM);
-      }
+    const auto line = parse_line(buffer);
+    if (!line) continue;
+    lines.push_back(*line);
+    if (csv != nullptr && !csv_failed &&
+        (std::fputs(buffer, csv) == EOF || std::fflush(csv) == EOF)) {
+      // The run cannot keep its records: stop the workers rather than solve for nothing.
+      std::fprintf(stderr, "solver_bench: cannot write %s\n", options.csv.c_str());
+      csv_failed = true;
+      for (const pid_t pid : workers) kill(pid, SIGTERM);
     }
   }
   std::fclose(in);
@@ -287,15 +291,19 @@ int run_deals(const DealsOptions& options) {
     waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failures;
   }
-  if (csv != nullptr) std::fclose(csv);
+  if (csv != nullptr && std::fclose(csv) != 0 && !csv_failed) {
+    std::fprintf(stderr, "solver_bench: cannot write %s\n", options.csv.c_str());
+    csv_failed = true;
+  }
   print_summary(lines, options);
   std::printf("peak memory of a worker %.1f MiB\n",
               static_cast<double>(peak_rss_kib(RUSAGE_CHILDREN)) / 1024);
-  if (failures != 0) {
+  if (failures != 0 && !csv_failed) {
     std::fprintf(stderr, "solver_bench: %d worker(s) failed\n", failures);
-    return 1;
   }
-  return 0;
+  // A summary that could not be written is a failed run too.
+  const bool printed = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  return failures != 0 || csv_failed || !printed ? 1 : 0;
 }
 
 [[noreturn]] void usage(const char* problem) {
