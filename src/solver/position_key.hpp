@@ -1,0 +1,275 @@
+// PositionKey: 128 bits that stand for everything in a state that decides its future, so that
+// equal positions meet in the solver's table and different ones practically never do.
+//
+// What is keyed: the castle deck (every enemy with its health, attack and jester mark), the tavern
+// deck, the discard pile and the attack cards in their order (the Hearts shuffle draws on the
+// discard pile's order, and attack cards join it in order), every hand as a multiset (its order
+// only changes the order of the action list), the seat to move, the yields in a row, the phase
+// with its amount, the level, the seed of the next random step and the player count. Not keyed:
+// `has_ended`, which the rules never read. Cards must be real cards or jesters, as the rules make.
+//
+// The key is built in three layers, so that the solver can reuse the parts a move leaves alone:
+// the table key (the castle deck below the current enemy, the tavern deck and the discard pile,
+// which only kills, Hearts and Diamonds change), then the current enemy and the attack cards, then
+// the hands and the turn.
+//
+// Two different positions share a key only by accident of the hash: both halves are 64-bit mixes
+// of every word (the hands, as sums of random card codes, bring one independent sum to each half),
+// and the table compares 112 of the 128 bits (the rest choose the bucket). Over 10^12 probes of
+// 4-entry buckets the chance of one false match is about 10^12 * 4 / 2^112, below 10^-21: a
+// proven-lost entry never lies in practice.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "rules/state.hpp"
+
+namespace tornquil::solver {
+
+struct PositionKey {
+  std::uint64_t high = 0;  // picks the bucket; its top 48 bits are also stored
+  std::uint64_t low = 0;   // stored whole
+  friend constexpr bool operator==(PositionKey, PositionKey) = default;
+};
+
+namespace detail {
+
+// Random 64-bit values for every card byte pair (suit 0-4, value 0-13), one table per key half.
+// A hand's key is the sum of its cards' values: the same for every order of the same cards.
+struct CardCodes {
+  std::array<std::uint64_t, 80> first;
+  std::array<std::uint64_t, 80> second;
+};
+
+constexpr std::uint64_t split_mix(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+constexpr CardCodes make_card_codes() {
+  CardCodes codes{};
+  std::uint64_t state = 0x7A3C1E55D00DF00DULL;
+  for (auto& code : codes.first) code = split_mix(state);
+  for (auto& code : codes.second) code = split_mix(state);
+  return codes;
+}
+
+inline constexpr CardCodes card_codes = make_card_codes();
+
+constexpr std::size_t card_code_index(Card card) {
+  return static_cast<std::size_t>(card.suit) * 14 + static_cast<std::size_t>(card.value);
+}
+
+// Four lanes, two for each half of the key, each word going to one lane of each half in turn, so
+// that every word reaches both halves while the lanes' multiplications overlap in time. Each step
+// (xor the word, multiply by an odd constant, fold the high bits down) is a bijection of the lane
+// for a fixed word.
+class KeyHasher {
+ public:
+  // One word into both halves of the key.
+  void word(std::uint64_t value) { word2(value, value); }
+  // `for_high` into the high half and `for_low` into the low half: for values that are themselves
+  // two independent 64-bit hashes.
+  void word2(std::uint64_t for_high, std::uint64_t for_low) {
+    if (odd_) {
+      high_b_ = step(high_b_ ^ for_high, 0xD6E8FEB86659FD93ULL, 29);
+      low_b_ = step(low_b_ ^ for_low, 0xC2B2AE3D27D4EB4FULL, 31);
+    } else {
+      high_a_ = step(high_a_ ^ for_high, 0x9FB21C651E98DF25ULL, 32);
+      low_a_ = step(low_a_ ^ for_low, 0xFF51AFD7ED558CCDULL, 33);
+    }
+    odd_ = !odd_;
+  }
+
+  // `bytes` bytes from `data`, then their count; bytes past the count are never read into a word.
+  // Whole 16-byte blocks go two words at a time, one to each pair of lanes.
+  void bytes(const void* data, std::size_t count) {
+    const auto* from = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    for (; done + 16 <= count; done += 16) {
+      std::uint64_t first;
+      std::uint64_t second;
+      std::memcpy(&first, from + done, 8);
+      std::memcpy(&second, from + done + 8, 8);
+      pair(first, second);
+    }
+    for (; done + 8 <= count; done += 8) {
+      std::uint64_t value;
+      std::memcpy(&value, from + done, 8);
+      word(value);
+    }
+    if (done < count) {
+      std::uint64_t value = 0;
+      std::memcpy(&value, from + done, count - done);
+      word(value);
+    }
+    word(count);
+  }
+
+  // The cards of a pile, then their count: eight cards at a time, then the rest packed into words
+  // card by card, so that no copy of a length known only at run time is made.
+  void cards(const Card* data, std::size_t count) {
+    std::size_t done = 0;
+    for (; done + 8 <= count; done += 8) {
+      std::uint64_t first;
+      std::uint64_t second;
+      std::memcpy(&first, data + done, 8);
+      std::memcpy(&second, data + done + 4, 8);
+      pair(first, second);
+    }
+    std::uint64_t packed[2] = {0, 0};
+    for (std::size_t i = 0; done + i < count; ++i) {
+      packed[i / 4] |= std::uint64_t{std::bit_cast<std::uint16_t>(data[done + i])}
+                       << (16 * (i % 4));
+    }
+    if (done < count) pair(packed[0], packed[1]);
+    word(count);
+  }
+
+  // Two words, the first to the even lanes and the second to the odd ones, with no turn taken.
+  void pair(std::uint64_t first, std::uint64_t second) {
+    high_a_ = step(high_a_ ^ first, 0x9FB21C651E98DF25ULL, 32);
+    low_a_ = step(low_a_ ^ first, 0xFF51AFD7ED558CCDULL, 33);
+    high_b_ = step(high_b_ ^ second, 0xD6E8FEB86659FD93ULL, 29);
+    low_b_ = step(low_b_ ^ second, 0xC2B2AE3D27D4EB4FULL, 31);
+  }
+
+  [[nodiscard]] PositionKey finish() const {
+    const std::uint64_t high = step(high_a_ ^ rotate(high_b_, 23), 0x94D049BB133111EBULL, 31);
+    const std::uint64_t low = step(low_a_ ^ rotate(low_b_, 41), 0xBF58476D1CE4E5B9ULL, 30);
+    return {step(high ^ (low >> 17), 0xD6E8FEB86659FD93ULL, 32),
+            step(low, 0x9E3779B97F4A7C15ULL, 29)};
+  }
+
+ private:
+  static constexpr std::uint64_t step(std::uint64_t value, std::uint64_t factor, int shift) {
+    value *= factor;
+    return value ^ (value >> shift);
+  }
+  static constexpr std::uint64_t rotate(std::uint64_t value, int by) {
+    return (value << by) | (value >> (64 - by));
+  }
+
+  std::uint64_t high_a_ = 0x243F6A8885A308D3ULL;
+  std::uint64_t high_b_ = 0x13198A2E03707344ULL;
+  std::uint64_t low_a_ = 0xA4093822299F31D0ULL;
+  std::uint64_t low_b_ = 0x082EFA98EC4E6C89ULL;
+  bool odd_ = false;
+};
+
+}  // namespace detail
+
+template <std::size_t Capacity>
+void key_pile(detail::KeyHasher& hasher, const CardList<Capacity>& pile) {
+  hasher.cards(pile.data(), pile.size());
+}
+
+// A hand as a multiset: one 64-bit sum of card codes for each half of the key.
+struct HandCode {
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+
+  void add(Card card) {
+    first += detail::card_codes.first[detail::card_code_index(card)];
+    second += detail::card_codes.second[detail::card_code_index(card)];
+  }
+  void remove(const HandCode& cards) {
+    first -= cards.first;
+    second -= cards.second;
+  }
+};
+
+[[nodiscard]] inline HandCode hand_code(const Hand& hand) {
+  HandCode code;
+  for (const Card card : hand) code.add(card);
+  return code;
+}
+
+// The castle deck below the current enemy, the tavern deck and the discard pile.
+template <std::size_t N>
+[[nodiscard]] PositionKey table_key(const State<N>& state) {
+  detail::KeyHasher hasher;
+  const Table& table = state.table;
+  const std::size_t below = table.castle_deck.empty() ? 0 : table.castle_deck.size() - 1;
+  hasher.bytes(table.castle_deck.data(), below * sizeof(Enemy));
+  key_pile(hasher, table.tavern_deck);
+  key_pile(hasher, table.discard_pile);
+  return hasher.finish();
+}
+
+// The table key, the current enemy and the attack cards: what a discard leaves alone.
+template <std::size_t N>
+[[nodiscard]] detail::KeyHasher key_prefix(PositionKey table, const State<N>& state) {
+  detail::KeyHasher hasher;
+  hasher.word2(table.high, table.low);
+  std::uint64_t enemy = 0;
+  if (const Enemy* current = state.current_enemy()) std::memcpy(&enemy, current, sizeof(Enemy));
+  hasher.word(enemy | std::uint64_t{state.table.castle_deck.size()} << 56);
+  key_pile(hasher, state.table.attack_cards);
+  return hasher;
+}
+
+// Per seat, an odd factor that weighs its hand's code: the hands go into the key as one sum, and
+// moving cards between seats changes it as surely as changing the cards.
+inline constexpr std::array<std::uint64_t, 4> kSeatFactors = {
+    0x9E3779B97F4A7C15ULL, 0xC2B2AE3D27D4EB4FULL, 0x165667B19E3779F9ULL, 0xD6E8FEB86659FD93ULL};
+
+// What a position's hands and turn add to its key prefix. Yields in a row beyond 255 are keyed as
+// 255: from N - 1 on every count has the same future (the next yield loses, a play resets it), so
+// this merges only positions that are the same game. A seat to move beyond 255 is no seat of any
+// game and is keyed as 255, apart from every real one.
+template <std::size_t N>
+[[nodiscard]] PositionKey key_suffix(detail::KeyHasher hasher, const std::array<HandCode, N>& hands,
+                                     std::uint64_t rng_seed, std::size_t times_yielded,
+                                     PlayerId has_turn, ActionType action_type, std::uint8_t level,
+                                     std::uint8_t max_hand_size) {
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+  for (std::size_t seat = 0; seat < N; ++seat) {
+    first += hands[seat].first * kSeatFactors[seat];
+    second += hands[seat].second * kSeatFactors[3 - seat];
+  }
+  hasher.word2(first, second);
+  hasher.word(rng_seed);
+  hasher.word(static_cast<std::uint64_t>(action_type.kind()) |
+              std::uint64_t{action_type.discard_amount()} << 8 | std::uint64_t{level} << 16 |
+              std::uint64_t{max_hand_size} << 24 | std::uint64_t{N} << 32 |
+              std::uint64_t{std::min<std::size_t>(times_yielded, 255)} << 40 |
+              std::uint64_t{std::min<std::size_t>(has_turn.index, 255)} << 48);
+  return hasher.finish();
+}
+
+template <std::size_t N>
+[[nodiscard]] std::array<HandCode, N> hand_codes(const State<N>& state) {
+  std::array<HandCode, N> codes;
+  for (std::size_t seat = 0; seat < N; ++seat) codes[seat] = hand_code(state.players[seat].hand);
+  return codes;
+}
+
+// The key of a position whose table key and hand codes are known.
+template <std::size_t N>
+[[nodiscard]] PositionKey position_key(PositionKey table, const State<N>& state,
+                                       const std::array<HandCode, N>& hands) {
+  return key_suffix<N>(key_prefix(table, state), hands, state.rng_seed, state.times_yielded,
+                       state.has_turn, state.action_type, state.level, state.max_hand_size);
+}
+
+template <std::size_t N>
+[[nodiscard]] PositionKey position_key(PositionKey table, const State<N>& state) {
+  return position_key(table, state, hand_codes(state));
+}
+
+template <std::size_t N>
+[[nodiscard]] PositionKey position_key(const State<N>& state) {
+  return position_key(table_key(state), state);
+}
+
+static_assert(sizeof(Enemy) == 5, "enemies are keyed by their bytes: no padding may hide in them");
+
+}  // namespace tornquil::solver

@@ -1,0 +1,374 @@
+// The solver's depth-first search for one player count: one pass from a root with a discrepancy
+// budget. A pass with an unbounded budget is a plain depth-first search; with a budget b it tries
+// only the lines whose children's ranks (0 for the best-ordered child) add up to at most b, which
+// finds wins under an early mistake of the ordering long before the plain search would return
+// to it.
+//
+// A node is one child generated: applied (or, for a discard, derived from its parent), keyed and
+// looked up in the table. Children are kept as keys and moves, not as states: only the positions
+// on the current path are states, each made from its parent when the search steps into it.
+//
+// Internal to the solver layer. One Search belongs to one thread.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "solver/bounds.hpp"
+#include "solver/discard_children.hpp"
+#include "solver/move_order.hpp"
+#include "solver/position_key.hpp"
+#include "solver/position_table.hpp"
+
+namespace tornquil::solver {
+
+inline constexpr unsigned kUnbounded = ~0U;
+
+enum class PassOutcome : std::uint8_t { Won, Lost, Open };
+
+struct Child {
+  PositionKey key;
+  PositionKey table_key;
+  Action action;  // unless discard_mask is set
+  std::int32_t score = 0;
+  std::int16_t known = -1;  // what the table held for it: -1, a failed budget or kLost
+  // Non-zero for a discard: the positions in the hand of the cards discarded.
+  std::uint8_t discard_mask = 0;
+};
+
+// The working memory of the searches of one player count, kept from solve to solve so that a
+// solve allocates nothing once the first has grown it.
+template <std::size_t N>
+struct SearchScratch {
+  std::vector<Child> children;       // the children of every position on the path, in turn
+  std::vector<std::uint64_t> order;  // their ranks: score above, child index below
+  std::vector<State<N>> states;      // the positions on the path, by depth
+  std::vector<Action> path;          // the moves to them
+  ActionBuffer actions;
+  State<N> trial;  // where a move is tried
+};
+
+// What bounds a solve, shared by its passes.
+struct SearchLimits {
+  using Clock = std::chrono::steady_clock;
+  std::uint64_t node_limit = 0;
+  std::optional<Clock::time_point> deadline;
+  const std::function<void()>* check = nullptr;
+};
+
+// What a solve has found so far, carried from pass to pass.
+struct SearchProgress {
+  std::uint64_t nodes = 0;
+  std::uint8_t best_level = 0;
+  std::vector<Action> best_line;
+  std::vector<Action> winning_line;
+  bool stopped = false;  // the nodes or the time ran out
+};
+
+// Whether a move leaves the table key of its position alone: the tavern deck and the discard pile
+// change only by a kill, Hearts and Diamonds, and the castle deck below the current enemy only by
+// a kill; a discard, a yield and a change of player touch none of them.
+template <std::size_t N>
+[[nodiscard]] bool keeps_table_key(const State<N>& parent, const State<N>& child,
+                                   const Action& action) {
+  if (child.level != parent.level) return false;
+  const auto moves_piles = [](Card card) {
+    return card.suit == CardSuit::Hearts || card.suit == CardSuit::Diamonds;
+  };
+  if (const auto* play = std::get_if<action::Play>(&action)) return !moves_piles(play->card);
+  if (const auto* pair = std::get_if<action::AnimalCombo>(&action)) {
+    return !moves_piles(pair->ace) && !moves_piles(pair->partner);
+  }
+  if (const auto* combo = std::get_if<action::Combo>(&action)) {
+    return std::none_of(combo->cards.begin(), combo->cards.end(), moves_piles);
+  }
+  return true;
+}
+
+// Everything the solver asks of a new child's hands, in one pass over their cards: the codes for
+// its key, the summary for the starved-hands bound and the worth for its order score.
+template <std::size_t N>
+struct HandsScan {
+  std::array<HandCode, N> codes;
+  HandsSummary summary;
+  std::int32_t worth = 0;
+};
+
+template <std::size_t N>
+[[nodiscard]] HandsScan<N> scan_hands(const State<N>& state) {
+  HandsScan<N> scan;
+  for (std::size_t seat = 0; seat < N; ++seat) {
+    HandCode code;
+    for (const Card card : state.players[seat].hand) {
+      code.add(card);
+      scan.summary.value += attack_value(card);
+      scan.summary.diamonds += card.suit == CardSuit::Diamonds ? 1 : 0;
+      scan.worth += card_worth(card, kOrderWeights);
+    }
+    scan.codes[seat] = code;
+  }
+  return scan;
+}
+
+// A copy of a state in 16-byte moves. The plain assignment becomes a string move, whose stores the
+// processor cannot forward to the loads that follow at once when the move is applied and the child
+// keyed, and the copy then costs as much as everything else done to the child.
+template <std::size_t N>
+void copy_state(State<N>& to, const State<N>& from) {
+  static_assert(std::is_trivially_copyable_v<State<N>>);
+#if defined(__SSE2__)
+  constexpr std::size_t blocks = sizeof(State<N>) / 16;
+  auto* target = reinterpret_cast<unsigned char*>(&to);
+  const auto* source = reinterpret_cast<const unsigned char*>(&from);
+  for (std::size_t block = 0; block < blocks; ++block) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 16 * block),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16 * block)));
+  }
+  std::memcpy(target + 16 * blocks, source + 16 * blocks, sizeof(State<N>) % 16);
+#else
+  to = from;
+#endif
+}
+
+template <std::size_t N>
+class Search {
+ public:
+  using Clock = SearchLimits::Clock;
+  static constexpr std::uint64_t kPollNodes = 1024;
+  static constexpr auto kCheckPeriod = std::chrono::milliseconds(10);
+
+  Search(PositionTable& table, SearchScratch<N>& scratch, const SearchLimits& limits,
+         SearchProgress& progress)
+      : table_(table), scratch_(scratch), limits_(limits), progress_(progress) {
+    last_check_ = Clock::now();
+  }
+
+  // One pass from `root` with the discrepancy budget `budget` (kUnbounded for a plain search).
+  PassOutcome run(const State<N>& root, unsigned budget) {
+    scratch_.children.clear();
+    scratch_.order.clear();
+    scratch_.path.clear();
+    if (scratch_.states.empty()) scratch_.states.resize(64);
+    scratch_.states[0] = root;
+    Child& slot = scratch_.children.emplace_back();
+    slot.table_key = table_key(root);
+    slot.key = position_key(slot.table_key, root);
+    if (root.level > progress_.best_level) {
+      progress_.best_level = root.level;
+      progress_.best_line.clear();
+    }
+    return visit(0, 0, budget);
+  }
+
+ private:
+  enum class Expansion : std::uint8_t { Done, Won, Stopped };
+
+  // Counts a node; false when the budget allows no more.
+  bool take_node() {
+    if (progress_.stopped || progress_.nodes >= limits_.node_limit) {
+      progress_.stopped = true;
+      return false;
+    }
+    if (++progress_.nodes % kPollNodes == 0) poll();
+    return true;
+  }
+
+  // Every child of a position whose player plays or chooses who acts next, each tried on a copy.
+  // Stops at a child that wins, with the winning line noted.
+  Expansion expand_moves(std::size_t depth, PositionKey parent_table_key) {
+    const State<N>& parent = scratch_.states[depth];
+    ActionBuffer& actions = scratch_.actions;
+    parent.fill_action_space(actions);
+    State<N>& trial = scratch_.trial;
+    for (const Action& action : actions) {
+      if (!take_node()) return Expansion::Stopped;
+      copy_state(trial, parent);
+      if (const auto result = trial.apply_action_in_place(action)) {
+        if (result->is_won()) {
+          progress_.winning_line = scratch_.path;
+          progress_.winning_line.push_back(action);
+          return Expansion::Won;
+        }
+        continue;  // this move loses at once: no line through it wins
+      }
+      if (trial.level > progress_.best_level) {
+        progress_.best_level = trial.level;
+        progress_.best_line = scratch_.path;
+        progress_.best_line.push_back(action);
+      }
+      const HandsScan<N> hands = scan_hands(trial);
+      if (starved(hands.summary, pending_discard(trial), health_to_take(trial))) continue;
+      Child& child = scratch_.children.emplace_back();
+      child.table_key =
+          keeps_table_key(parent, trial, action) ? parent_table_key : table_key(trial);
+      child.key = position_key(child.table_key, trial, hands.codes);
+      table_.prefetch(child.key);
+      child.action = action;
+      child.score = move_score(parent, trial, action, hands.worth);
+    }
+    return Expansion::Done;
+  }
+
+  // Every discard that absorbs the blow, derived from the parent without a copy.
+  Expansion expand_discards(std::size_t depth, PositionKey parent_table_key) {
+    const DiscardChildren<N> discards(scratch_.states[depth], parent_table_key);
+    for (unsigned mask = 1; mask < discards.subsets(); ++mask) {
+      if (!discards.absorbs(mask)) continue;
+      // A discard that the bound condemns is not made, keyed or looked up: it is not a node.
+      if (discards.cannot_win(mask)) continue;
+      if (!take_node()) return Expansion::Stopped;
+      Child& child = scratch_.children.emplace_back();
+      child.table_key = parent_table_key;
+      child.key = discards.key(mask);
+      table_.prefetch(child.key);
+      child.discard_mask = static_cast<std::uint8_t>(mask);
+      child.score = discards.score(mask);
+    }
+    return Expansion::Done;
+  }
+
+  // Ranks the children from `first` on into the order stack from `order_base`: the ones the table
+  // knows lost are left out (no line through them wins), and so is a child equal to one ranked
+  // before it. Only a hand holding two equal cards (both jesters) lists the same move twice or
+  // two discards with the same cards, so only then are keys compared. Returns how many ranked.
+  std::size_t rank(std::size_t first, std::size_t order_base, bool may_repeat) {
+    auto& children = scratch_.children;
+    auto& order = scratch_.order;
+    for (std::size_t index = first; index < children.size(); ++index) {
+      Child& child = children[index];
+      child.known = static_cast<std::int16_t>(table_.lookup(child.key));
+      if (child.known == kLost) continue;
+      if (may_repeat &&
+          std::any_of(order.begin() + static_cast<std::ptrdiff_t>(order_base), order.end(),
+                      [&](std::uint64_t ranked) {
+                        return children[first + (0xFFFFFFFFU - (ranked & 0xFFFFFFFFU))].key ==
+                               child.key;
+                      })) {
+        continue;
+      }
+      // Higher scores first; among equal scores, the earlier child first.
+      const auto score_bits = static_cast<std::uint32_t>(child.score) ^ 0x80000000U;
+      order.push_back(std::uint64_t{score_bits} << 32 |
+                      static_cast<std::uint32_t>(0xFFFFFFFFU - (index - first)));
+    }
+    std::sort(order.begin() + static_cast<std::ptrdiff_t>(order_base), order.end(),
+              std::greater<>());
+    for (auto it = order.begin() + static_cast<std::ptrdiff_t>(order_base); it != order.end();
+         ++it) {
+      *it = first + (0xFFFFFFFFU - (*it & 0xFFFFFFFFU));
+    }
+    return order.size() - order_base;
+  }
+
+  // The move of a child of the position at `depth`.
+  [[nodiscard]] Action move_of(const Child& child, std::size_t depth) const {
+    if (child.discard_mask == 0) return child.action;
+    return action::Discard{cards_at<max_hand_capacity>(scratch_.states[depth].current_player().hand,
+                                                       child.discard_mask)};
+  }
+
+  static bool holds_equal_cards(const Hand& hand) {
+    for (std::size_t i = 0; i < hand.size(); ++i) {
+      for (std::size_t j = i + 1; j < hand.size(); ++j) {
+        if (hand[i] == hand[j]) return true;
+      }
+    }
+    return false;
+  }
+
+  // The position at `depth` is scratch_.states[depth]; its key is children[index].
+  PassOutcome visit(std::size_t depth, std::size_t index, unsigned budget) {
+    const std::uint64_t nodes_before = progress_.nodes;
+    const std::size_t first_child = scratch_.children.size();
+    const std::size_t order_base = scratch_.order.size();
+    const auto finish = [&](PassOutcome outcome) {
+      scratch_.children.resize(first_child);
+      scratch_.order.resize(order_base);
+      return outcome;
+    };
+    const PositionKey table_key_here = scratch_.children[index].table_key;
+    const bool discarding = scratch_.states[depth].action_type.kind() == ActionType::Kind::Discard;
+    switch (discarding ? expand_discards(depth, table_key_here)
+                       : expand_moves(depth, table_key_here)) {
+      case Expansion::Won:
+        return finish(PassOutcome::Won);
+      case Expansion::Stopped:
+        return finish(PassOutcome::Open);
+      case Expansion::Done:
+        break;
+    }
+    const std::size_t ranked = rank(
+        first_child, order_base, holds_equal_cards(scratch_.states[depth].current_player().hand));
+    if (scratch_.states.size() <= depth + 1) scratch_.states.resize(scratch_.states.size() * 2);
+
+    // Lost needs every child lost: at once, in the table, or by a search of its own.
+    bool all_lost = true;
+    for (std::size_t rank_index = 0; rank_index < ranked; ++rank_index) {
+      const auto cost = static_cast<unsigned>(rank_index);
+      if (budget != kUnbounded && cost > budget) {
+        all_lost = false;
+        break;
+      }
+      const auto child_index = static_cast<std::size_t>(scratch_.order[order_base + rank_index]);
+      const unsigned child_budget = budget == kUnbounded ? kUnbounded : budget - cost;
+      const std::int16_t known = scratch_.children[child_index].known;
+      if (known >= 0 && child_budget != kUnbounded &&
+          static_cast<unsigned>(known) >= child_budget) {
+        all_lost = false;  // a hunt with at least this budget found nothing there already
+        continue;
+      }
+      const Action move = move_of(scratch_.children[child_index], depth);
+      State<N>& next = scratch_.states[depth + 1];
+      next = scratch_.states[depth];
+      // The move was tried when the child was generated and did not end the game.
+      (void)next.apply_action_in_place(move);
+      scratch_.path.push_back(move);
+      const PassOutcome outcome = visit(depth + 1, child_index, child_budget);
+      scratch_.path.pop_back();
+      if (outcome == PassOutcome::Won) return finish(outcome);
+      if (outcome == PassOutcome::Open) all_lost = false;
+      if (progress_.stopped) return finish(PassOutcome::Open);
+    }
+    const PositionKey key = scratch_.children[index].key;
+    const std::uint64_t work = progress_.nodes - nodes_before;
+    if (all_lost) {
+      table_.store(key, kLost, work);
+      return finish(PassOutcome::Lost);
+    }
+    if (budget != kUnbounded) {
+      table_.store(key, static_cast<std::uint8_t>(std::min(budget, unsigned{kMaxFailedBudget})),
+                   work);
+    }
+    return finish(PassOutcome::Open);
+  }
+
+  // Every kPollNodes nodes: the clock, the caller's check, and the table's growth.
+  void poll() {
+    const Clock::time_point now = Clock::now();
+    if (limits_.deadline && now >= *limits_.deadline) progress_.stopped = true;
+    if (limits_.check != nullptr && *limits_.check && now - last_check_ >= kCheckPeriod) {
+      last_check_ = now;
+      (*limits_.check)();
+    }
+    static const std::function<void()> nothing_to_check;
+    table_.grow_if_needed(limits_.check != nullptr ? *limits_.check : nothing_to_check);
+  }
+
+  PositionTable& table_;
+  SearchScratch<N>& scratch_;
+  const SearchLimits& limits_;
+  SearchProgress& progress_;
+  Clock::time_point last_check_;
+};
+
+}  // namespace tornquil::solver
