@@ -3,22 +3,16 @@
 // objects and hand back its action objects. Python code reaches it through `_tornquil_native`,
 // which loads it from that library. Multi-phase initialisation: each interpreter gets its own.
 #include "companion/engine_objects.hpp"
+#include "companion/solver_objects.hpp"
 #include "players/input_player.hpp"
 
 namespace tornquil::companion {
 namespace {
 
-struct ModuleState : ModuleBase {};
-
-template <typename Body>
-[[nodiscard]] PyObject* guarded(PyObject* module, Body&& body) {
-  return guarded_in_module<ModuleState>(module, std::forward<Body>(body));
-}
-
 // The console player's dialogue on the state inside a state object, as a seat of a game would
 // hold it: the same prompt, line rule and answers, and Ctrl-C felt while it waits.
 PyObject* console_play(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return guarded(module, [&](const ModuleState&) {
+  return guarded_in_module<ModuleState>(module, [&](const ModuleState&) {
     const auto [state] = parse_arguments("console_play", std::array{"state"}, 1, args, kwargs);
     const StateEnum game_state = to_state(state);
     // A state object came from the engine module whose actions the caller can use.
@@ -32,22 +26,32 @@ PyMethodDef functions[] = {
     {"console_play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&console_play)),
      METH_VARARGS | METH_KEYWORDS,
      "Asks the person at the console for an action on a state, as the console player does."},
+    {"solve", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&solve)),
+     METH_VARARGS | METH_KEYWORDS,
+     "Solves a position with every card known: (verdict, line, best level, nodes, seconds)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 int exec_module(PyObject* module) {
-  return guarded_exec<ModuleState>(module, [](ModuleState& state) {
+  return guarded_exec<ModuleState>(module, [module](ModuleState& state) {
     create_panic_exception(state, "_tornquil_companion.PanicException");
+    add_solver_player_class(state, module);
   });
 }
 
+ModuleState& state_of(PyObject* module) {
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  Py_VISIT(static_cast<ModuleState*>(PyModule_GetState(module))->panic_exception);
+  Py_VISIT(state_of(module).panic_exception);
+  Py_VISIT(state_of(module).solver_player_type);
   return 0;
 }
 
 int clear_module(PyObject* module) {
-  Py_CLEAR(static_cast<ModuleState*>(PyModule_GetState(module))->panic_exception);
+  Py_CLEAR(state_of(module).panic_exception);
+  Py_CLEAR(state_of(module).solver_player_type);
   return 0;
 }
 

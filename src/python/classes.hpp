@@ -4,6 +4,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <utility>
 #include <variant>
 
 #include "players/native_player.hpp"
@@ -59,13 +61,19 @@ PyObject* compare_by_value(PyObject* self, PyObject* other, int op) {
   });
 }
 
-// decisions.cpp: a built-in player's decision made so that the interpreter stays responsive.
-// While the player searches or waits for a line of input, this thread checks for signals; a
-// handler that raises abandons the decision (the player is left as before it) and its
-// exception passes on. With `release_lock` the interpreter lock is released for the decision,
-// so other Python threads run meanwhile; `decide` must then touch no Python object.
-[[nodiscard]] Action decide_responsively(bool release_lock,
-                                         const std::function<Action(const DecisionCheck&)>& decide);
+// decisions.cpp: long native work (a built-in player's decision, a solve) done so that the
+// interpreter stays responsive. While it runs, this thread checks for signals through the check
+// it is handed; a handler that raises abandons the work and its exception passes on. With
+// `release_lock` the interpreter lock is released meanwhile, so other Python threads run; `work`
+// must then touch no Python object.
+void run_responsively(bool release_lock, const std::function<void(const DecisionCheck&)>& work);
+
+template <typename Work>
+[[nodiscard]] auto compute_responsively(bool release_lock, Work&& work) {
+  std::optional<decltype(work(std::declval<const DecisionCheck&>()))> result;
+  run_responsively(release_lock, [&](const DecisionCheck& check) { result.emplace(work(check)); });
+  return std::move(*result);
+}
 
 [[nodiscard]] inline bool releases_lock(const MCTSPlayer& player) {
   return player.options().release_gil;
@@ -79,7 +87,7 @@ template <typename P>
 // game's state while the game is borrowed.
 template <Play P>
 [[nodiscard]] Action decide(P& player, const StateEnum& state) {
-  return decide_responsively(releases_lock(player), [&](const DecisionCheck& check) {
+  return compute_responsively(releases_lock(player), [&](const DecisionCheck& check) {
     return play_any(player, state, check);
   });
 }

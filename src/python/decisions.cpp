@@ -27,14 +27,15 @@ void check_signals_without_lock(PyThreadState* saved) {
 
 }  // namespace
 
-Action decide_responsively(bool release_lock,
-                           const std::function<Action(const DecisionCheck&)>& decide) {
-  if (!release_lock) return decide(check_signals);
+void run_responsively(bool release_lock, const std::function<void(const DecisionCheck&)>& work) {
+  if (!release_lock) {
+    work(check_signals);
+    return;
+  }
   PyThreadState* const saved = PyEval_SaveThread();
-  std::optional<Action> action;
   std::exception_ptr failure;
   try {
-    action = decide([saved] { check_signals_without_lock(saved); });
+    work([saved] { check_signals_without_lock(saved); });
   } catch (const ThreadExit&) {
     throw;  // the thread ends without the lock, which it must not touch again
   } catch (...) {
@@ -43,7 +44,6 @@ Action decide_responsively(bool release_lock,
   // Never from a destructor: at shutdown this too may end the thread by unwinding.
   PyEval_RestoreThread(saved);
   if (failure) std::rethrow_exception(failure);
-  return *action;
 }
 
 }  // namespace tornquil::py

@@ -471,3 +471,33 @@ def test_ctrl_c_with_the_end_of_input_at_the_prompt_is_an_interrupt(child, input
         running.process.stdin.close()
         output, errors = running.finish()
         assert output.endswith("INTERRUPTED\n"), f"run {run}: {output[-200:]} {errors}"
+
+
+def test_ctrl_c_reaches_a_long_solve_and_the_solver_stays_usable(child):
+    running = child("""
+        import random, tornquil_solver
+        # Ten random moves into a deal: a position that takes a solver seconds.
+        choices, states = random.Random(101410), []
+
+        class Wander:
+            def play(self, state):
+                if len(states) == 10:
+                    raise LookupError
+                states.append(state)
+                actions = state.action_space()
+                return actions[choices.randrange(len(actions))]
+
+        try:
+            tornquil.TornquilGame([Wander()] * 3, 1014).playout()
+        except LookupError:
+            pass
+        try:
+            say("SOLVING")
+            tornquil_solver.solve(states[-1], nodes=2**63)
+        except KeyboardInterrupt:
+            say("INTERRUPTED")
+        say("USABLE", tornquil_solver.solve(players=2, seed=1002, seconds=20).verdict)
+    """)
+    assert running.latency_of_ctrl_c("SOLVING", 0.2, "INTERRUPTED") < PROMPTNESS
+    output, errors = running.finish()
+    assert output.endswith("USABLE Won\n"), errors

@@ -1,0 +1,25 @@
+// The solver as the companion module offers it: a function that solves one position, and a seat
+// that plays the solver's lines.
+#pragma once
+
+#include "companion/engine_objects.hpp"
+
+namespace tornquil::companion {
+
+// What one instance of the companion module owns.
+struct ModuleState : ModuleBase {
+  PyTypeObject* solver_player_type = nullptr;
+};
+
+template <typename Anchor, typename Body>
+[[nodiscard]] PyObject* guarded(Anchor* anchor, Body&& body) {
+  return capi::guarded<ModuleState>(anchor, std::forward<Body>(body));
+}
+
+// solve(state=None, *, players=None, seed=None, nodes=..., seconds=None, table_mib=256)
+PyObject* solve(PyObject* module, PyObject* args, PyObject* kwargs);
+
+// Makes the SolverPlayer class of the module being built.
+void add_solver_player_class(ModuleState& state, PyObject* module);
+
+}  // namespace tornquil::companion
