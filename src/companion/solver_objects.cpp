@@ -80,10 +80,9 @@ Ref solution_tuple(const py::ModuleState& engine, const Solution& solution) {
       raise_already_set();
     }
   }
-  return Ref::checked(Py_BuildValue("(sOiKd)", verdict_name(solution.verdict), line.get(),
-                                    static_cast<int>(solution.best_level),
-                                    static_cast<unsigned long long>(solution.nodes),
-                                    solution.seconds));
+  return Ref::checked(Py_BuildValue(
+      "(sOiKd)", verdict_name(solution.verdict), line.get(), static_cast<int>(solution.best_level),
+      static_cast<unsigned long long>(solution.nodes), solution.seconds));
 }
 
 // A seat object: the player, and the mark of a decision in progress, so that a second use meanwhile
@@ -143,8 +142,7 @@ PyObject* solver_player_play(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef solver_player_methods[] = {
-    {"play",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&solver_player_play)),
+    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&solver_player_play)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -157,8 +155,8 @@ PyObject* solve(PyObject* module, PyObject* args, PyObject* kwargs) {
         "solve", std::array{"state", "players", "seed", "nodes", "seconds", "table_mib"}, 0, args,
         kwargs, 1);
     const StateEnum position = to_position(state, players, seed);
-    const py::ModuleState& engine = state.absent_or_none() ? imported_engine_state()
-                                                           : *engine_state_of(state.object);
+    const py::ModuleState& engine =
+        state.absent_or_none() ? imported_engine_state() : *engine_state_of(state.object);
     const SolveBudget budget{to_nodes(nodes, kDefaultSolveNodes), to_seconds(seconds)};
     const std::size_t table_bytes = to_table_bytes(table_mib);
     // The solve works on its own copy, so other threads may run meanwhile.

@@ -1,5 +1,5 @@
-// MyEvaluator: values a new node of the game's search by one random game played to the end, and
-// an ended game by its recorded result.
+// MyEvaluator: values a new node of the game's search by one game played to its end, of random
+// moves or of the informed playout policy's, and an ended game by its recorded result.
 //
 // Concurrency: the evaluator holds no data; every rollout owns its state copy and generator, so
 // it may be called from every search thread at once.
@@ -7,19 +7,33 @@
 
 #include <cstdint>
 
+#include "game_search/informed_policy.hpp"
 #include "game_search/rollout.hpp"
 #include "game_search/search_state.hpp"
 #include "search/search_tree.hpp"
 
 namespace tornquil {
 
-template <std::size_t N, bool Heuristics>
+// How a search values a new node: by a game of uniformly random moves, as the search player does
+// by default, or by one of the informed playout policy's moves.
+enum class Playouts : std::uint8_t { Random, Informed };
+
+// The informed playouts' weights, tuned on the greedy policy's mean level over many deals and
+// then given the temperature that served the search best.
+[[nodiscard]] const PolicyWeights& playout_weights();
+
+template <std::size_t N, bool Heuristics, Playouts P = Playouts::Random>
 struct MyEvaluator {
   using StateEvaluation = GameResult;
 
   [[nodiscard]] static GameResult evaluate(const SearchState<N>& position) {
     if (position.state.has_ended) return *position.state.has_ended;
-    return random_rollout<N, Heuristics>(position.state);
+    if constexpr (P == Playouts::Informed) {
+      Xoshiro256 rng = rollout_rng();
+      return informed_rollout(position.state, playout_weights(), rng);
+    } else {
+      return random_rollout<N, Heuristics>(position.state);
+    }
   }
 
   template <typename Spec>

@@ -1,4 +1,4 @@
-// MyMCTS<N, Heuristics>: the game's search settings, which bind the generic engine to the game's
+// MyMCTS<N, Heuristics, P>: the game's search settings, which bind the generic engine to the game's
 // state, evaluator and tree policy; and the one way the players, benchmarks and tests build a
 // search of the game.
 #pragma once
@@ -16,12 +16,12 @@
 
 namespace tornquil {
 
-template <std::size_t N, bool Heuristics>
+template <std::size_t N, bool Heuristics, Playouts P = Playouts::Random>
 struct MyMCTS : search::DefaultHooks {
   using State = SearchState<N>;
   using Move = Action;
   using Player = tornquil::Player;
-  using Evaluator = MyEvaluator<N, Heuristics>;
+  using Evaluator = MyEvaluator<N, Heuristics, P>;
   using TreePolicy = MyPolicy;
   using TranspositionTable = search::EmptyTable;
   using NodeData = search::Empty;
@@ -36,15 +36,15 @@ struct MyMCTS : search::DefaultHooks {
   [[noreturn]] static void fault(const std::string& message) { tornquil::fault(message); }
 };
 
-template <std::size_t N, bool Heuristics>
-using GameSearch = search::MCTSManager<MyMCTS<N, Heuristics>>;
+template <std::size_t N, bool Heuristics, Playouts P = Playouts::Random>
+using GameSearch = search::MCTSManager<MyMCTS<N, Heuristics, P>>;
 
 // A search of the game from `state`, which builds its tree and evaluates the root at once.
-template <std::size_t N, bool Heuristics>
-[[nodiscard]] GameSearch<N, Heuristics> new_game_search(const State<N>& state, MyPolicy policy) {
-  return GameSearch<N, Heuristics>(SearchState<N>{state}, MyMCTS<N, Heuristics>{},
-                                   MyEvaluator<N, Heuristics>{}, std::move(policy),
-                                   search::EmptyTable{});
+template <std::size_t N, bool Heuristics, Playouts P = Playouts::Random>
+[[nodiscard]] GameSearch<N, Heuristics, P> new_game_search(const State<N>& state, MyPolicy policy) {
+  return GameSearch<N, Heuristics, P>(SearchState<N>{state}, MyMCTS<N, Heuristics, P>{},
+                                      MyEvaluator<N, Heuristics, P>{}, std::move(policy),
+                                      search::EmptyTable{});
 }
 
 }  // namespace tornquil

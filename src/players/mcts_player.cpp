@@ -74,8 +74,9 @@ struct WorldsTally {
 
 }  // namespace
 
-template <std::size_t N, bool Heuristics>
+template <std::size_t N, bool Heuristics, bool Informed>
 void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& check) {
+  constexpr Playouts kPlayouts = Informed ? Playouts::Informed : Playouts::Random;
   const std::uint32_t worlds = worlds_for(playouts_);
   const std::optional<Clock::time_point> deadline = deadline_after(options_.seconds);
   StdRng sampling = StdRng::from_optional_seed(options_.sampling_seed);
@@ -87,7 +88,7 @@ void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& ch
   std::optional<search::WorkerPool> pool;
   if (most_per_world > 0 && num_threads_ > 0) {
     const std::uint32_t useful = std::max(1U, most_per_world / kMinPlayoutsPerWorldWorker);
-    pool.emplace(GameSearch<N, Heuristics>::workers_for(useful, num_threads_));
+    pool.emplace(GameSearch<N, Heuristics, kPlayouts>::workers_for(useful, num_threads_));
   }
   for (std::uint32_t world = 0; world < worlds; ++world) {
     // The time left is shared out evenly among the worlds still to come; the first world is
@@ -99,8 +100,8 @@ void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& ch
       seconds = std::max(left, 0.0) / static_cast<double>(worlds - world);
     }
     const std::uint32_t share = playouts_ / worlds + (world < playouts_ % worlds ? 1U : 0U);
-    auto mcts = new_game_search<N, Heuristics>(sample_world(state, state.has_turn, sampling),
-                                               policy_from_number(policy_variation_));
+    auto mcts = new_game_search<N, Heuristics, kPlayouts>(
+        sample_world(state, state.has_turn, sampling), policy_from_number(policy_variation_));
     if (pool) {
       run_search(mcts, share, *pool, seconds, check);
     } else {
@@ -133,10 +134,24 @@ void MCTSPlayer::rank_over_worlds(const State<N>& state, const DecisionCheck& ch
 
 template <std::size_t N, bool Heuristics>
 Action MCTSPlayer::play_generic(const State<N>& state, const DecisionCheck& check) {
-  if (options_.information == Information::Own) {
-    rank_over_worlds<N, Heuristics>(state, check);
+  // The informed policy chooses its own discards: the Diamonds heuristic has nothing to add.
+  if (options_.playout_policy == PlayoutPolicy::Informed) {
+    rank<N, false, true>(state, check);
   } else {
-    auto mcts = new_game_search<N, Heuristics>(state, policy_from_number(policy_variation_));
+    rank<N, Heuristics, false>(state, check);
+  }
+  if (ranked_actions_->empty()) fault("the search found no action to take: the state has none");
+  return ranked_actions_->front().action;
+}
+
+template <std::size_t N, bool Heuristics, bool Informed>
+void MCTSPlayer::rank(const State<N>& state, const DecisionCheck& check) {
+  constexpr Playouts kPlayouts = Informed ? Playouts::Informed : Playouts::Random;
+  if (options_.information == Information::Own) {
+    rank_over_worlds<N, Heuristics, Informed>(state, check);
+  } else {
+    auto mcts =
+        new_game_search<N, Heuristics, kPlayouts>(state, policy_from_number(policy_variation_));
     run_search(mcts, playouts_, num_threads_, options_.seconds, check);
     std::vector<RankedAction> ranking;
     for (const auto* edge : rank_edges(mcts.tree().root_node().moves())) {
@@ -144,8 +159,6 @@ Action MCTSPlayer::play_generic(const State<N>& state, const DecisionCheck& chec
     }
     ranked_actions_ = std::move(ranking);
   }
-  if (ranked_actions_->empty()) fault("the search found no action to take: the state has none");
-  return ranked_actions_->front().action;
 }
 
 template Action MCTSPlayer::play_generic<1, false>(const State<1>&, const DecisionCheck&);

@@ -22,6 +22,10 @@ struct RankedAction {
   double average_reward = 0.0;  // NaN for an action never visited
 };
 
+// The moves of the games that value a search's new nodes: uniformly random (with the Diamonds
+// heuristic when it is on), or those of a careful player who sees only its own seat.
+enum class PlayoutPolicy : std::uint8_t { Random, Informed };
+
 // The options beyond the four positional settings; the defaults are the plain search.
 struct MCTSOptions {
   // A wall-clock budget for one decision, in seconds (positive and finite), checked between
@@ -34,6 +38,8 @@ struct MCTSOptions {
   // Seeds the generator that samples the worlds under Information::Own, the same for every
   // decision; without one each decision seeds it afresh from the operating system.
   std::optional<std::uint64_t> sampling_seed = std::nullopt;
+  // How a new node is valued: by a game of random moves, or of the informed playout policy's.
+  PlayoutPolicy playout_policy = PlayoutPolicy::Random;
 };
 
 class MCTSPlayer {
@@ -92,7 +98,9 @@ class MCTSPlayer {
   std::size_t num_threads_;
   bool use_heuristics_;
   std::optional<std::uint8_t> policy_variation_;
-  template <std::size_t N, bool Heuristics>
+  template <std::size_t N, bool Heuristics, bool Informed>
+  void rank(const State<N>& state, const DecisionCheck& check);
+  template <std::size_t N, bool Heuristics, bool Informed>
   void rank_over_worlds(const State<N>& state, const DecisionCheck& check);
 
   MCTSOptions options_;

@@ -33,8 +33,8 @@ static_assert(static_cast<int>(SolveVerdict::Won) == static_cast<int>(solver::Ve
               static_cast<int>(SolveVerdict::Unknown) ==
                   static_cast<int>(solver::Verdict::Unknown));
 
-Solution solve_position(const StateEnum& state, const SolveBudget& budget,
-                        std::size_t table_bytes, const DecisionCheck& check) {
+Solution solve_position(const StateEnum& state, const SolveBudget& budget, std::size_t table_bytes,
+                        const DecisionCheck& check) {
   return solution_of(
       solver::solve(state, budget_of(budget, check), solver::SolverOptions{table_bytes}));
 }
@@ -51,8 +51,8 @@ SolverPlayer& SolverPlayer::operator=(SolverPlayer&&) noexcept = default;
 
 std::optional<Action> SolverPlayer::next_on_line(const StateEnum& state) {
   // Other seats may have played moves of the line meanwhile: the state is found further on.
-  const auto found = std::find(states_.begin() + static_cast<std::ptrdiff_t>(next_),
-                               states_.end(), state);
+  const auto found =
+      std::find(states_.begin() + static_cast<std::ptrdiff_t>(next_), states_.end(), state);
   if (found == states_.end()) return std::nullopt;
   const auto at = static_cast<std::size_t>(found - states_.begin());
   next_ = at + 1;
@@ -74,7 +74,8 @@ void SolverPlayer::follow(const StateEnum& from, const std::vector<Action>& line
 
 Action SolverPlayer::play(const StateEnum& state, const DecisionCheck& check) {
   if (std::optional<Action> next = next_on_line(state)) return *next;
-  if (!solver_) solver_ = std::make_unique<solver::Solver>(solver::SolverOptions{settings_.table_bytes});
+  if (!solver_)
+    solver_ = std::make_unique<solver::Solver>(solver::SolverOptions{settings_.table_bytes});
   last_solution_ = solution_of(solver_->solve(state, budget_of(settings_.per_decision, check)));
   const Solution& solution = *last_solution_;
   if (solution.verdict == SolveVerdict::Won) {
