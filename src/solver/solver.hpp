@@ -85,9 +85,11 @@ class Solver {
   // within `nodes` nodes (with what the table already knows), Unknown otherwise.
   template <std::size_t N>
   [[nodiscard]] Verdict quick_verdict(const State<N>& state, std::uint64_t nodes);
+  [[nodiscard]] Verdict quick_verdict(const StateEnum& state, std::uint64_t nodes);
   // What the table alone knows, without searching: Lost or Unknown.
   template <std::size_t N>
   [[nodiscard]] Verdict known_verdict(const State<N>& state) const;
+  [[nodiscard]] Verdict known_verdict(const StateEnum& state) const;
 
   // Forgets every position.
   void clear();
