@@ -5,8 +5,11 @@
 // to it.
 //
 // A node is one child generated: applied (or, for a discard, derived from its parent), keyed and
-// looked up in the table. Children are kept as keys and moves, not as states: only the positions
-// on the current path are states, each made from its parent when the search steps into it.
+// looked up in the table. A move that ends the game, or whose child the starved-hands bound
+// condemns, counts as a node though it is never keyed; a discard that the bound condemns from its
+// cards alone is never made and does not count. Children are kept as keys and moves, not as
+// states: only the positions on the current path are states, each made from its parent when the
+// search steps into it.
 //
 // Internal to the solver layer. One Search belongs to one thread.
 #pragma once
