@@ -38,10 +38,12 @@ inline constexpr std::size_t kDefaultTableBytes = std::size_t{256} << 20;
 inline constexpr double kMaxSeconds = 1e9;
 
 struct Budget {
-  // Child positions generated (each one applied, keyed and looked up). 0 answers Unknown at once.
+  // Child positions generated (each one applied, keyed and looked up). 0 answers at once: Unknown,
+  // or Lost when the solver's table already holds the position as lost.
   std::uint64_t nodes = 10'000'000;
-  // Wall-clock limit: none, or a number of seconds. 0 answers Unknown at once; NaN and negative
-  // numbers are refused with std::invalid_argument; anything above kMaxSeconds counts as that.
+  // Wall-clock limit: none, or a number of seconds. 0 answers at once, as 0 nodes do; NaN and
+  // negative numbers are refused with std::invalid_argument; anything above kMaxSeconds counts as
+  // that.
   std::optional<double> seconds;
   // Called on the solving thread at least every 20 ms. It may throw to abandon the solve (a
   // Ctrl-C, say): the exception passes out of solve() and the solver stays usable, its table
