@@ -37,25 +37,34 @@ std::size_t buckets_for(std::size_t bytes) {
 // lands on a random page, and with 4 KiB pages nearly every one of them misses the TLB as well as
 // the cache.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// How many buckets a growing table empties or copies between two calls of the caller's check.
+constexpr std::size_t kCheckBuckets = 4096;
 
 void PositionTable::FreeBuckets::operator()(Bucket* buckets) const {
   ::operator delete[](buckets, std::align_val_t{kHugePage});
 }
 
-PositionTable::Buckets PositionTable::allocate(std::size_t count) {
+// Emptying a big table takes tens of milliseconds, so `check` is called every few thousand
+// buckets on the way; when it throws, the memory is given back.
+PositionTable::Buckets PositionTable::allocate(std::size_t count,
+                                               const std::function<void()>& check) {
   const std::size_t bytes = count * sizeof(Bucket);
-  auto* memory = static_cast<Bucket*>(::operator new[](bytes, std::align_val_t{kHugePage}));
+  Buckets buckets(static_cast<Bucket*>(::operator new[](bytes, std::align_val_t{kHugePage})));
 #ifdef MADV_HUGEPAGE
-  if (bytes >= kHugePage) madvise(memory, bytes, MADV_HUGEPAGE);  // only advice: ignore a refusal
+  // Only advice: a refusal changes nothing.
+  if (bytes >= kHugePage) madvise(buckets.get(), bytes, MADV_HUGEPAGE);
 #endif
-  std::fill_n(memory, count, Bucket{});
-  return Buckets(memory);
+  for (std::size_t first = 0; first < count; first += kCheckBuckets) {
+    if (check && first != 0) check();
+    std::fill_n(buckets.get() + first, std::min(kCheckBuckets, count - first), Bucket{});
+  }
+  return buckets;
 }
 
 PositionTable::PositionTable(std::size_t max_bytes)
     : max_bytes_(std::max(max_bytes, kMinBytes)),
       bucket_count_(std::min(buckets_for(kStartBytes), buckets_for(max_bytes_))),
-      buckets_(allocate(bucket_count_)) {}
+      buckets_(allocate(bucket_count_, {})) {}
 
 void PositionTable::prefetch(PositionKey key) const {
   __builtin_prefetch(&buckets_[bucket_of(key.high)]);
@@ -107,7 +116,7 @@ void PositionTable::grow_if_needed(const std::function<void()>& check) {
   if (doubled <= bucket_count_) return;
   Buckets grown;
   try {
-    grown = allocate(doubled);
+    grown = allocate(doubled, check);
   } catch (const std::bad_alloc&) {
     max_bytes_ = bytes();  // what the allocator gives is the bound from now on
     return;
@@ -116,7 +125,7 @@ void PositionTable::grow_if_needed(const std::function<void()>& check) {
   used_ = 0;
   try {
     for (std::size_t index = 0; index < bucket_count_; ++index) {
-      if (check && index % 4096 == 4095) check();
+      if (check && index % kCheckBuckets == kCheckBuckets - 1) check();
       for (const Entry& entry : buckets_[index].entries) {
         if (entry.tagged != 0) insert(grown.get(), doubled, entry);
       }

@@ -70,7 +70,7 @@ class PositionTable {
   };
   using Buckets = std::unique_ptr<Bucket[], FreeBuckets>;
 
-  [[nodiscard]] static Buckets allocate(std::size_t count);
+  [[nodiscard]] static Buckets allocate(std::size_t count, const std::function<void()>& check);
   [[nodiscard]] std::size_t bucket_of(std::uint64_t high) const {
     return static_cast<std::size_t>(high >> 16) & (bucket_count_ - 1);
   }

@@ -5,8 +5,11 @@
 // to it.
 //
 // A node is one child generated: applied (or, for a discard, derived from its parent), keyed and
-// looked up in the table. Children are kept as keys and moves, not as states: only the positions
-// on the current path are states, each made from its parent when the search steps into it.
+// looked up in the table. A move that ends the game, or whose child the starved-hands bound
+// condemns, counts as a node though it is never keyed; a discard that the bound condemns from its
+// cards alone is never made and does not count. Children are kept as keys and moves, not as
+// states: only the positions on the current path are states, each made from its parent when the
+// search steps into it.
 //
 // Internal to the solver layer. One Search belongs to one thread.
 #pragma once
@@ -104,18 +107,40 @@ struct HandsScan {
   std::int32_t worth = 0;
 };
 
+// One hand's share of a HandsScan.
+struct SeatScan {
+  HandCode code;
+  HandsSummary summary;
+  std::int32_t worth = 0;
+};
+
+[[nodiscard]] inline SeatScan scan_seat(const Hand& hand) {
+  SeatScan scan;
+  for (const Card card : hand) {
+    scan.code.add(card);
+    scan.summary.value += attack_value(card);
+    scan.summary.diamonds += card.suit == CardSuit::Diamonds ? 1 : 0;
+    scan.worth += card_worth(card, kOrderWeights);
+  }
+  return scan;
+}
+
+// The scan of `state`, whose hands other than the mover's are those of the position `before`
+// scanned as `before_seats` wherever they hold as many cards: a hand that is not the mover's only
+// changes by the Diamonds draw, which adds cards at its end.
 template <std::size_t N>
-[[nodiscard]] HandsScan<N> scan_hands(const State<N>& state) {
+[[nodiscard]] HandsScan<N> scan_hands(const State<N>& state, const State<N>& before,
+                                      const std::array<SeatScan, N>& before_seats) {
   HandsScan<N> scan;
   for (std::size_t seat = 0; seat < N; ++seat) {
-    HandCode code;
-    for (const Card card : state.players[seat].hand) {
-      code.add(card);
-      scan.summary.value += attack_value(card);
-      scan.summary.diamonds += card.suit == CardSuit::Diamonds ? 1 : 0;
-      scan.worth += card_worth(card, kOrderWeights);
-    }
-    scan.codes[seat] = code;
+    const Hand& hand = state.players[seat].hand;
+    const bool kept =
+        seat != before.has_turn.index && hand.size() == before.players[seat].hand.size();
+    const SeatScan part = kept ? before_seats[seat] : scan_seat(hand);
+    scan.codes[seat] = part.code;
+    scan.summary.value += part.summary.value;
+    scan.summary.diamonds += part.summary.diamonds;
+    scan.worth += part.worth;
   }
   return scan;
 }
@@ -145,7 +170,9 @@ class Search {
  public:
   using Clock = SearchLimits::Clock;
   static constexpr std::uint64_t kPollNodes = 1024;
-  static constexpr auto kCheckPeriod = std::chrono::milliseconds(10);
+  // A quarter of the 20 ms the caller is promised, so that a moment without the processor seldom
+  // breaks the promise.
+  static constexpr auto kCheckPeriod = std::chrono::milliseconds(5);
 
   Search(PositionTable& table, SearchScratch<N>& scratch, const SearchLimits& limits,
          SearchProgress& progress)
@@ -189,6 +216,10 @@ class Search {
     const State<N>& parent = scratch_.states[depth];
     ActionBuffer& actions = scratch_.actions;
     parent.fill_action_space(actions);
+    std::array<SeatScan, N> parent_seats;
+    for (std::size_t seat = 0; seat < N; ++seat) {
+      parent_seats[seat] = scan_seat(parent.players[seat].hand);
+    }
     State<N>& trial = scratch_.trial;
     for (const Action& action : actions) {
       if (!take_node()) return Expansion::Stopped;
@@ -206,7 +237,7 @@ class Search {
         progress_.best_line = scratch_.path;
         progress_.best_line.push_back(action);
       }
-      const HandsScan<N> hands = scan_hands(trial);
+      const HandsScan<N> hands = scan_hands(trial, parent, parent_seats);
       if (starved(hands.summary, pending_discard(trial), health_to_take(trial))) continue;
       Child& child = scratch_.children.emplace_back();
       child.table_key =

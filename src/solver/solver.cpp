@@ -123,6 +123,14 @@ Verdict Solver::known_verdict(const State<N>& state) const {
   return impl_->table.lookup(position_key(state)) == kLost ? Verdict::Lost : Verdict::Unknown;
 }
 
+Verdict Solver::quick_verdict(const StateEnum& state, std::uint64_t nodes) {
+  return state.visit([&](const auto& inner) { return quick_verdict(inner, nodes); });
+}
+
+Verdict Solver::known_verdict(const StateEnum& state) const {
+  return state.visit([&](const auto& inner) { return known_verdict(inner); });
+}
+
 void Solver::clear() { impl_->table.clear(); }
 std::size_t Solver::table_bytes() const { return impl_->table.bytes(); }
 std::size_t Solver::table_entries() const { return impl_->table.entries(); }

@@ -101,6 +101,9 @@ void derived_keys_agree_over_random_games(std::uint64_t seed) {
     while (true) {
       const std::vector<Action> actions = state.get_action_space();
       const PositionKey table = table_key(state);
+      std::array<SeatScan, N> seats;
+      for (std::size_t seat = 0; seat < N; ++seat)
+        seats[seat] = scan_seat(state.players[seat].hand);
       for (const Action& action : actions) {
         GameStatus<N> status = state.take_action(action);
         const auto* child = std::get_if<State<N>>(&status);
@@ -108,6 +111,12 @@ void derived_keys_agree_over_random_games(std::uint64_t seed) {
         if (keeps_table_key(state, *child, action)) {
           ASSERT_EQ(table_key(*child), table) << text(state) << " " << text(action);
         }
+        // The hands scanned anew only where they may have changed.
+        const HandsScan<N> reused = scan_hands(*child, state, seats);
+        ASSERT_EQ(position_key(table_key(*child), *child, reused.codes), position_key(*child));
+        ASSERT_EQ(reused.worth, hands_worth(*child, kOrderWeights));
+        ASSERT_EQ(reused.summary.value, summarise_hands(*child).value);
+        ASSERT_EQ(reused.summary.diamonds, summarise_hands(*child).diamonds);
       }
       if (state.action_type.kind() == ActionType::Kind::Discard) {
         ++discard_positions;

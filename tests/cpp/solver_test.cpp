@@ -333,6 +333,9 @@ TEST(Solver, QuickVerdictSettlesSmallPositionsAndLeavesBigOnesUnknown) {
   Solver solver;
   const State<1> last_card = StateBuilder<1>().hand(0, "10c").castle({enemy("Kh", 20)}).build();
   EXPECT_EQ(solver.quick_verdict(last_card, 100), Verdict::Lost);
+  EXPECT_EQ(solver.known_verdict(StateEnum(last_card)), Verdict::Lost);
+  const State<1> spare_card = StateBuilder<1>().hand(0, "10c 2s").castle({enemy("Kh", 20)}).build();
+  EXPECT_EQ(solver.quick_verdict(StateEnum(spare_card), 100), Verdict::Won);
   EXPECT_EQ(solver.quick_verdict(State<1>::create(1000), 100), Verdict::Unknown);
 }
 
