@@ -211,13 +211,13 @@ Settings parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const tornquil::Settings settings = tornquil::parse(argc, argv);
-  std::printf("| players | player | games | won [95%%] | mean level ± 95%% | s a decision | time |\n");
+  std::printf(
+      "| players | player | games | won [95%%] | mean level ± 95%% | s a decision | time |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   for (const int players : settings.players) {
     const auto start = tornquil::Clock::now();
     const auto records = tornquil::play_row(settings, static_cast<std::size_t>(players));
-    const double seconds =
-        std::chrono::duration<double>(tornquil::Clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(tornquil::Clock::now() - start).count();
     tornquil::report(settings, static_cast<std::size_t>(players), records, seconds);
   }
 }

@@ -1,9 +1,10 @@
-"""The full-information solver of tornquil.
+"""The full-information solver of tornquil, and the players built on what can be won.
 
 With every card known the game is deterministic: a position's state carries the seed of its only
 random step, so from a position a line of actions either wins or it does not. `solve` looks for a
 winning line within a budget and answers with a `Solution`; `SolverPlayer` is a seat that plays the
-solver's lines in a `tornquil.TornquilGame`.
+solver's lines in a `tornquil.TornquilGame`, seeing every card; `FairPlayer` is a seat that decides
+only from what its own seat can know.
 
     import tornquil, tornquil_solver
     solution = tornquil_solver.solve(players=2, seed=1000, seconds=10)
@@ -18,7 +19,7 @@ from typing import Any, List, Optional
 
 import _tornquil_native
 
-__all__ = ["Verdict", "Solution", "solve", "SolverPlayer"]
+__all__ = ["Verdict", "Solution", "solve", "SolverPlayer", "FairPlayer"]
 
 _native = _tornquil_native.companion()
 
@@ -90,3 +91,35 @@ class SolverPlayer:
     def play(self, state: Any) -> Any:
         """The action this seat takes in `state`, a state object as a seat receives it."""
         return self._native.play(state)
+
+
+class FairPlayer:
+    """A seat that decides only from what its seat can know: its own hand, the cards on the table,
+    in the discard pile or gone from the game, the enemies, and how many cards each deck and hand
+    holds (see the README's information model). It searches one tree over the moves as its seat
+    sees them, sampling at each iteration a world it cannot tell from the true one, and values the
+    positions it reaches by games played out by a careful player who sees only its own cards.
+
+    `seconds` (default 0.25; None for no time limit) and `iterations` (default: no limit) bound each
+    decision, one of them at least; `threads` (1 to 256, default 2) search trees of their own whose
+    counts are added up; `seed` makes the worlds and playouts of every decision repeat (with a
+    single thread and an iteration budget, decisions then repeat exactly); `release_gil=True` lets
+    other Python threads run while it decides. One object decides for one caller at a time: a
+    second `play()` or `ranked_actions()` meanwhile raises RuntimeError.
+    """
+
+    def __init__(self, *, seconds: Optional[float] = 0.25, threads: int = 2, iterations: Optional[int] = None,
+                 seed: Optional[int] = None, release_gil: bool = False) -> None:
+        """Raises TypeError for an argument of the wrong kind, ValueError for negative or NaN seconds,
+        a thread count outside 1 to 256, or neither seconds nor iterations, and OverflowError for a
+        negative or too large count or seed."""
+        self._native = _native.FairPlayer(seconds=seconds, threads=threads, iterations=iterations, seed=seed,
+                                          release_gil=release_gil)
+
+    def play(self, state: Any) -> Any:
+        """The action this seat takes in `state`, a state object as a seat receives it."""
+        return self._native.play(state)
+
+    def ranked_actions(self) -> List[Any]:
+        """The actions of the last decision as `(action, visits, mean level)`, most visited first."""
+        return self._native.ranked_actions()

@@ -50,6 +50,7 @@ class MCTSPlayer:
         seconds: float | None = None,
         information: Literal["full", "own"] = "full",
         release_gil: bool = False,
+        playout_policy: Literal["random", "informed"] = "random",
     ) -> MCTSPlayer:
         """A search player.
 
@@ -65,6 +66,10 @@ class MCTSPlayer:
         information: "full" searches the true state; "own" only what the seat can know, over
             sampled worlds. Anything else is ValueError.
         release_gil: release the interpreter lock while the workers search.
+        playout_policy: "random" values new nodes by games of random moves (the plain search);
+            "informed" by games of a careful player who sees only its own seat's cards (kills
+            first, exactly when it can, and spends and discards what it needs least). Anything
+            else is ValueError.
         Raises TypeError for arguments of the wrong type, OverflowError for numbers out of range.
         """
     def play(self, state: PyState) -> Action:

@@ -36,6 +36,7 @@ int exec_module(PyObject* module) {
   return guarded_exec<ModuleState>(module, [module](ModuleState& state) {
     create_panic_exception(state, "_tornquil_companion.PanicException");
     add_solver_player_class(state, module);
+    add_fair_player_class(state, module);
   });
 }
 
@@ -46,12 +47,14 @@ ModuleState& state_of(PyObject* module) {
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).panic_exception);
   Py_VISIT(state_of(module).solver_player_type);
+  Py_VISIT(state_of(module).fair_player_type);
   return 0;
 }
 
 int clear_module(PyObject* module) {
   Py_CLEAR(state_of(module).panic_exception);
   Py_CLEAR(state_of(module).solver_player_type);
+  Py_CLEAR(state_of(module).fair_player_type);
   return 0;
 }
 

@@ -1,5 +1,5 @@
-// The solver as the companion module offers it: a function that solves one position, and a seat
-// that plays the solver's lines.
+// What the companion module offers: a function that solves one position, a seat that plays the
+// solver's lines, and a seat that decides only from what it can see.
 #pragma once
 
 #include "companion/engine_objects.hpp"
@@ -9,6 +9,7 @@ namespace tornquil::companion {
 // What one instance of the companion module owns.
 struct ModuleState : ModuleBase {
   PyTypeObject* solver_player_type = nullptr;
+  PyTypeObject* fair_player_type = nullptr;
 };
 
 template <typename Anchor, typename Body>
@@ -19,7 +20,8 @@ template <typename Anchor, typename Body>
 // solve(state=None, *, players=None, seed=None, nodes=..., seconds=None, table_mib=256)
 PyObject* solve(PyObject* module, PyObject* args, PyObject* kwargs);
 
-// Makes the SolverPlayer class of the module being built.
+// Make the SolverPlayer and FairPlayer classes of the module being built.
 void add_solver_player_class(ModuleState& state, PyObject* module);
+void add_fair_player_class(ModuleState& state, PyObject* module);
 
 }  // namespace tornquil::companion

@@ -58,7 +58,8 @@ double spent_value(const Hand& cards, const PolicyWeights& w) {
 std::size_t draw_index(const double* scores, std::size_t count, double temperature,
                        Xoshiro256& rng) {
   const double best = *std::max_element(scores, scores + count);
-  if (temperature <= 0) return static_cast<std::size_t>(std::max_element(scores, scores + count) - scores);
+  if (temperature <= 0)
+    return static_cast<std::size_t>(std::max_element(scores, scores + count) - scores);
   const bool any_survives = best > kLoses / 2;
   std::array<double, max_actions> weights{};
   double total = 0;
@@ -106,12 +107,14 @@ double attack_score(const State<N>& state, const Action& action, const PolicyWei
     std::size_t room = 0;
     for (const Player& player : state.players) room += state.max_hand_size - player.hand.size();
     room += cards.size();
-    draws = std::min({sum, static_cast<int>(state.table.tavern_deck.size()), static_cast<int>(room)});
+    draws =
+        std::min({sum, static_cast<int>(state.table.tavern_deck.size()), static_cast<int>(room)});
   }
-  const int heals =
-      active(CardSuit::Hearts) ? std::min(sum, static_cast<int>(state.table.discard_pile.size())) : 0;
-  return w.damage * damage + w.spades * (attack - attack_after) + w.draw * draws +
-         w.heal * heals - spent - w.blow * attack_after - (yields ? w.yield : 0.0);
+  const int heals = active(CardSuit::Hearts)
+                        ? std::min(sum, static_cast<int>(state.table.discard_pile.size()))
+                        : 0;
+  return w.damage * damage + w.spades * (attack - attack_after) + w.draw * draws + w.heal * heals -
+         spent - w.blow * attack_after - (yields ? w.yield : 0.0);
 }
 
 template <std::size_t N>
@@ -177,8 +180,8 @@ Action choose_next_player(const State<N>& state) {
 }  // namespace
 
 template <std::size_t N>
-std::optional<Action> informed_action(const State<N>& state, ActionBuffer& actions,
-                                      Xoshiro256& rng, const PolicyWeights& weights) {
+std::optional<Action> informed_action(const State<N>& state, ActionBuffer& actions, Xoshiro256& rng,
+                                      const PolicyWeights& weights) {
   switch (state.action_type.kind()) {
     case ActionType::Kind::PlayCards:
       return choose_attack(state, actions, rng, weights);

@@ -157,7 +157,8 @@ class InformationSetSearch {
       }
       if (!present) missing_.push_back(code);
     }
-    const MoveCode code = missing_[playout_rng_.uniform(static_cast<std::uint32_t>(missing_.size()))];
+    const MoveCode code =
+        missing_[playout_rng_.uniform(static_cast<std::uint32_t>(missing_.size()))];
     const auto index = static_cast<std::uint32_t>(nodes_.size());
     TreeNode child;
     child.move = code;
@@ -188,13 +189,21 @@ std::uint64_t fresh_seed() {
 
 template <std::size_t N>
 Action FairPlayer::play(const State<N>& state, const DecisionCheck& check) {
+  // A move that is the only one is taken without a search.
+  ActionBuffer only;
+  tree_moves(state, only);
+  if (only.size() == 1) {
+    ranked_actions_ = std::vector<RankedAction>{RankedAction{only[0], 0, std::nan("")}};
+    return only[0];
+  }
   const std::size_t threads = std::clamp<std::size_t>(settings_.threads, 1, 256);
   const std::uint64_t base_seed = settings_.seed ? *settings_.seed : fresh_seed();
   const std::optional<Clock::time_point> deadline =
-      settings_.seconds ? std::optional(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                           std::chrono::duration<double>(
-                                                               std::min(*settings_.seconds, 1e6))))
-                        : std::nullopt;
+      settings_.seconds
+          ? std::optional(Clock::now() +
+                          std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(std::min(*settings_.seconds, 1e6))))
+          : std::nullopt;
   std::atomic<bool> stop{false};
   std::atomic<std::uint64_t> claimed{0};
   std::vector<std::vector<RootTally>> tallies(threads);
@@ -268,8 +277,8 @@ Action FairPlayer::play(const State<N>& state, const DecisionCheck& check) {
   });
   for (const std::size_t i : order) {
     const double visits = static_cast<double>(totals[i].first);
-    ranking.push_back({moves[i], totals[i].first,
-                       GameResult::max_score() * totals[i].second / visits});
+    ranking.push_back(
+        {moves[i], totals[i].first, GameResult::max_score() * totals[i].second / visits});
   }
   if (ranking.empty()) fault("the fair player was given a state without actions");
   ranked_actions_ = std::move(ranking);

@@ -68,13 +68,22 @@ Information to_information(const Argument& information) {
         "information must be 'full' or 'own', got " + repr_text(information.object));
 }
 
+PlayoutPolicy to_playout_policy(const Argument& policy) {
+  if (policy.object == nullptr) return PlayoutPolicy::Random;
+  const std::optional<std::string> name = to_string_if_encodable(policy);
+  if (name == "random") return PlayoutPolicy::Random;
+  if (name == "informed") return PlayoutPolicy::Informed;
+  raise(PyExc_ValueError,
+        "playout_policy must be 'random' or 'informed', got " + repr_text(policy.object));
+}
+
 PyObject* new_mcts_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded(type, [&](const ModuleState& module) {
     const auto [playouts, num_threads, use_heuristics, policy_variation, seconds, information,
-                release_gil] =
+                release_gil, playout_policy] =
         parse_arguments("MCTSPlayer",
                         std::array{"playouts", "num_threads", "use_heuristics", "policy_variation",
-                                   "seconds", "information", "release_gil"},
+                                   "seconds", "information", "release_gil", "playout_policy"},
                         3, args, kwargs, 4);
     // Every argument is converted before the player is made, so a bad one makes none.
     const auto playout_count = to_unsigned<std::uint32_t>(playouts);
@@ -86,6 +95,7 @@ PyObject* new_mcts_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     options.seconds = to_time_budget(seconds);
     options.information = to_information(information);
     options.release_gil = release_gil.object != nullptr && to_exact_bool(release_gil);
+    options.playout_policy = to_playout_policy(playout_policy);
     return wrap(module, MCTSPlayer(playout_count, thread_count, heuristics, policy, options));
   });
 }

@@ -17,10 +17,20 @@ constexpr bool card_before(Card a, Card b) { return card_key(a) < card_key(b); }
 // `sampling` when there is one. The places are visited in an order that hidden facts cannot
 // change: a hand's royals are moved to its front first, since the arrival order of another
 // seat's cards is not public either.
+// Moves a hand's royals to its front, keeping the order within each part, without the heap.
+void royals_first(Hand& hand) {
+  Hand royals;
+  Hand others;
+  for (const Card card : hand) (place_is_public(card) ? royals : others).push_back(card);
+  hand = royals;
+  for (const Card card : others) hand.push_back(card);
+}
+
 template <std::size_t N>
 void deal_unseen(State<N>& state, PlayerId seat, StdRng* sampling) {
-  std::vector<Card*> places;
-  std::vector<Card> cards;
+  // A search samples a world at every iteration: nothing here touches the heap.
+  StaticVec<Card*, deck_capacity> places;
+  CardList<deck_capacity> cards;
   const auto take = [&](Card& card) {
     if (place_is_public(card)) return;
     places.push_back(&card);
@@ -30,7 +40,7 @@ void deal_unseen(State<N>& state, PlayerId seat, StdRng* sampling) {
   for (std::size_t index = 0; index < N; ++index) {
     if (index == seat.index) continue;
     Hand& hand = state.players[index].hand;
-    std::stable_partition(hand.begin(), hand.end(), place_is_public);
+    royals_first(hand);
     for (Card& card : hand) take(card);
   }
   // Sorting first makes the draw independent of where the unseen cards really are.

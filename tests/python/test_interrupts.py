@@ -501,3 +501,22 @@ def test_ctrl_c_reaches_a_long_solve_and_the_solver_stays_usable(child):
     assert running.latency_of_ctrl_c("SOLVING", 0.2, "INTERRUPTED") < PROMPTNESS
     output, errors = running.finish()
     assert output.endswith("USABLE Won\n"), errors
+
+
+def test_ctrl_c_reaches_a_fair_players_long_decision_and_it_decides_again(child):
+    running = child("""
+        import tornquil_solver
+        state = new_state(2)
+        seat = tornquil_solver.FairPlayer(seconds=None, iterations=2**62, threads=2)
+        try:
+            say("DECIDING")
+            seat.play(state)
+        except KeyboardInterrupt:
+            say("INTERRUPTED")
+        quick = tornquil_solver.FairPlayer(seconds=None, iterations=300)
+        quick.play(state)
+        say("USABLE", sum(visits for _, visits, _ in quick.ranked_actions()))
+    """)
+    assert running.latency_of_ctrl_c("DECIDING", 0.3, "INTERRUPTED") < PROMPTNESS
+    output, errors = running.finish()
+    assert output.endswith("USABLE 300\n"), errors

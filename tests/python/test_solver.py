@@ -181,3 +181,62 @@ def test_solver_seats_refuse_bad_budgets(arguments, error):
 def test_solver_seats_take_keywords_only():
     with pytest.raises(TypeError):
         tornquil_solver.SolverPlayer(1000)
+
+
+def test_a_fair_seat_plays_a_whole_game_and_ranks_its_last_decision():
+    seat = tornquil_solver.FairPlayer(seconds=None, iterations=300, threads=1, seed=3)
+    result = tornquil.TornquilGame([seat, seat], 1005).playout()
+    assert int(result) in (0, 1)
+    ranking = seat.ranked_actions()
+    assert ranking and all(isinstance(visits, int) for _, visits, _ in ranking)
+
+
+def test_a_fair_seat_with_a_seed_repeats_its_decisions(new_state):
+    state = new_state(3, 1001)
+    rankings = []
+    for _ in range(2):
+        seat = tornquil_solver.FairPlayer(seconds=None, iterations=500, threads=1, seed=9)
+        seat.play(state)
+        rankings.append([(str(action), visits) for action, visits, _ in seat.ranked_actions()])
+    assert rankings[0] == rankings[1]
+
+
+@pytest.mark.parametrize("arguments, error", [
+    (dict(seconds=-1), ValueError), (dict(seconds=math.nan), ValueError),
+    (dict(threads=0), ValueError), (dict(threads=257), ValueError), (dict(threads=True), TypeError),
+    (dict(iterations=-1), OverflowError), (dict(seed=-1), OverflowError),
+    (dict(seconds=None), ValueError), (dict(release_gil="yes"), TypeError),
+])
+def test_fair_seats_refuse_bad_settings(arguments, error):
+    with pytest.raises(error):
+        tornquil_solver.FairPlayer(**arguments)
+
+
+def test_a_fair_seat_in_use_refuses_a_second_caller(new_state):
+    state = new_state(2, 1000)
+    seat = tornquil_solver.FairPlayer(seconds=1.0, release_gil=True)
+    errors = []
+
+    def second():
+        time.sleep(0.3)
+        for call in (lambda: seat.play(state), seat.ranked_actions):
+            try:
+                call()
+            except RuntimeError as error:
+                errors.append(str(error))
+
+    intruder = threading.Thread(target=second)
+    intruder.start()
+    seat.play(state)
+    intruder.join()
+    assert errors == ["FairPlayer is in use: its play() is running"] * 2
+
+
+def test_the_search_player_takes_informed_playouts():
+    seat = tornquil.players.MCTSPlayer(500, 1, True, playout_policy="informed")
+    assert int(tornquil.TornquilGame([seat], 1003).playout()) in (0, 1)
+    for bad in ("Informed", "", "\udcff"):
+        with pytest.raises(ValueError, match="^playout_policy must be 'random' or 'informed'"):
+            tornquil.players.MCTSPlayer(10, 1, True, playout_policy=bad)
+    with pytest.raises(TypeError, match="^argument 'playout_policy'"):
+        tornquil.players.MCTSPlayer(10, 1, True, playout_policy=1)
