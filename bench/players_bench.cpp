@@ -46,6 +46,7 @@ struct Settings {
   PlayoutPolicy playout_policy = PlayoutPolicy::Random;
   std::uint64_t nodes = 1'000'000;
   double exploration = 0.7;
+  double level_reward = 1.0 / 12;
 };
 
 // One game's outcome, as a child process reports it through its pipe.
@@ -66,6 +67,7 @@ AnyPlayer make_player(const Settings& settings, std::uint64_t seed) {
     fair.threads = settings.threads;
     fair.iterations = settings.playouts;
     fair.exploration = settings.exploration;
+    fair.level_reward = settings.level_reward;
     return FairPlayer(fair);
   }
   if (settings.player == "solver") {
@@ -195,6 +197,8 @@ Settings parse(int argc, char** argv) {
     } else if (flag == "--playout-policy") {
       settings.playout_policy =
           value == "informed" ? PlayoutPolicy::Informed : PlayoutPolicy::Random;
+    } else if (flag == "--level-reward") {
+      settings.level_reward = std::stod(value);
     } else if (flag == "--exploration") {
       settings.exploration = std::stod(value);
     } else if (flag == "--nodes") {

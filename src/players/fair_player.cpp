@@ -59,23 +59,27 @@ struct TreeNode {
   std::uint32_t visits = 0;
   std::uint32_t available = 0;  // how often its move could be made when its parent was passed
   double reward = 0;            // the sum of its playouts' rewards, each 0 to 1
+  double levels = 0;            // the sum of its playouts' levels, 12 for a win
 };
 
 struct RootTally {
   MoveCode move;
   std::uint64_t visits = 0;
   double reward = 0;
+  double levels = 0;
 };
 
 // One thread's tree and its own worlds and playouts.
 template <std::size_t N>
 class InformationSetSearch {
  public:
-  InformationSetSearch(const State<N>& root, std::uint64_t seed, double exploration)
+  InformationSetSearch(const State<N>& root, std::uint64_t seed, double exploration,
+                       double level_reward)
       : root_(root),
         sampling_(StdRng::seed_from_u64(seed)),
         playout_rng_(seed ^ 0x5851F42D4C957F2DULL),
-        exploration_(exploration) {
+        exploration_(exploration),
+        level_reward_(level_reward) {
     nodes_.push_back(TreeNode{});
   }
 
@@ -103,10 +107,11 @@ class InformationSetSearch {
     }
     const GameResult result =
         ended ? *ended : informed_rollout(world, playout_weights(), playout_rng_);
-    const double reward = static_cast<double>(result.score()) / GameResult::max_score();
+    const double reward = result.is_won() ? 1.0 : level_reward_ * result.level();
     for (const std::uint32_t on_path : path_) {
       ++nodes_[on_path].visits;
       nodes_[on_path].reward += reward;
+      nodes_[on_path].levels += result.score();
     }
   }
 
@@ -114,7 +119,8 @@ class InformationSetSearch {
     std::vector<RootTally> tallies;
     for (std::uint32_t child = nodes_[0].first_child; child != kNone;
          child = nodes_[child].next_sibling) {
-      tallies.push_back({nodes_[child].move, nodes_[child].visits, nodes_[child].reward});
+      tallies.push_back(
+          {nodes_[child].move, nodes_[child].visits, nodes_[child].reward, nodes_[child].levels});
     }
     return tallies;
   }
@@ -173,6 +179,7 @@ class InformationSetSearch {
   StdRng sampling_;
   Xoshiro256 playout_rng_;
   double exploration_;
+  double level_reward_;
   std::vector<TreeNode> nodes_;
   std::vector<std::uint32_t> path_;
   ActionBuffer moves_;
@@ -210,7 +217,7 @@ Action FairPlayer::play(const State<N>& state, const DecisionCheck& check) {
   std::vector<std::exception_ptr> failures(threads);
   const auto search = [&](std::size_t index, const DecisionCheck* own_check) {
     InformationSetSearch<N> tree(state, base_seed + 0x9E3779B97F4A7C15ULL * (index + 1),
-                                 settings_.exploration);
+                                 settings_.exploration, settings_.level_reward);
     Clock::time_point last_check = Clock::now();
     while (!stop.load(std::memory_order_relaxed)) {
       const std::uint64_t first = claimed.fetch_add(kIterationsPerLook, std::memory_order_relaxed);
@@ -257,28 +264,34 @@ Action FairPlayer::play(const State<N>& state, const DecisionCheck& check) {
   ActionBuffer moves;
   tree_moves(state, moves);
   std::vector<RankedAction> ranking;
-  std::vector<std::pair<std::uint64_t, double>> totals(moves.size());
+  struct Total {
+    std::uint64_t visits = 0;
+    double reward = 0;
+    double levels = 0;
+  };
+  std::vector<Total> totals(moves.size());
   for (std::size_t i = 0; i < moves.size(); ++i) {
     const MoveCode code = encode_move(moves[i]);
     for (const auto& thread_tallies : tallies) {
       for (const RootTally& tally : thread_tallies) {
         if (tally.move == code) {
-          totals[i].first += tally.visits;
-          totals[i].second += tally.reward;
+          totals[i].visits += tally.visits;
+          totals[i].reward += tally.reward;
+          totals[i].levels += tally.levels;
         }
       }
     }
   }
   std::vector<std::size_t> order(moves.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // Most visits first, then the higher reward, then the rules' order.
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    if (totals[a].first != totals[b].first) return totals[a].first > totals[b].first;
-    return totals[a].second > totals[b].second;
+    if (totals[a].visits != totals[b].visits) return totals[a].visits > totals[b].visits;
+    return totals[a].reward > totals[b].reward;
   });
   for (const std::size_t i : order) {
-    const double visits = static_cast<double>(totals[i].first);
     ranking.push_back(
-        {moves[i], totals[i].first, GameResult::max_score() * totals[i].second / visits});
+        {moves[i], totals[i].visits, totals[i].levels / static_cast<double>(totals[i].visits)});
   }
   if (ranking.empty()) fault("the fair player was given a state without actions");
   ranked_actions_ = std::move(ranking);

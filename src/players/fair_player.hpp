@@ -28,6 +28,9 @@ struct FairSettings {
   std::size_t threads = 2;
   // The weight of exploration in the tree's choices, on rewards scaled to 0..1.
   double exploration = 0.7;
+  // What a lost playout earns for each level it reached, a won one earning 1: below 1/12, reaching
+  // the end counts for more than the levels on the way.
+  double level_reward = 1.0 / 12;
   // Seeds the worlds and playouts of every decision alike (each thread its own stream); without
   // one each decision draws its seeds from the operating system.
   std::optional<std::uint64_t> seed;
