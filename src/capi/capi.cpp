@@ -19,7 +19,7 @@ void raise_panic(PyObject* panic_type, const char* message) noexcept {
 // error stays pending and nothing is returned.
 std::optional<std::string> take_message_if(PyObject* type) {
   if (!PyErr_ExceptionMatches(type)) return std::nullopt;
-#if PY_VERSION_HEX >= 0x030C0000
+#if PY_VERSION_HEX >= 0x030C0000 && (!defined(Py_LIMITED_API) || Py_LIMITED_API >= 0x030C0000)
   const Ref value = Ref::steal(PyErr_GetRaisedException());
 #else
   PyObject* raw_type = nullptr;
@@ -32,7 +32,7 @@ std::optional<std::string> take_message_if(PyObject* type) {
   const Ref traceback = Ref::steal(raw_traceback);
 #endif
   const Ref text = Ref::checked(PyObject_Str(value.get()));
-  const char* utf8 = PyUnicode_AsUTF8(text.get());
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
   if (utf8 == nullptr) raise_already_set();
   return std::string(utf8);
 }
@@ -99,16 +99,23 @@ void raise_already_set() {
 }
 
 std::string class_name(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030B0000
+  const Ref name = Ref::checked(PyType_GetName(type));
+  const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), nullptr);
+  if (utf8 == nullptr) raise_already_set();
+  return utf8;
+#else
   const char* name = type->tp_name;
   const char* last_dot = std::strrchr(name, '.');
   return last_dot ? last_dot + 1 : name;
+#endif
 }
 
 std::string type_name(PyObject* object) { return class_name(Py_TYPE(object)); }
 
 std::string repr_text(PyObject* object) {
   const Ref text = Ref::checked(PyObject_Repr(object));
-  const char* utf8 = PyUnicode_AsUTF8(text.get());
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
   if (utf8 == nullptr) raise_already_set();
   return utf8;
 }
@@ -143,21 +150,21 @@ void Argument::refuse(const std::string& reason) const {
 void bind_arguments(const char* function, std::span<const char* const> names, std::size_t required,
                     PyObject* args, PyObject* kwargs, std::span<Argument> bound,
                     std::size_t positional) {
-  const std::size_t given = args ? static_cast<std::size_t>(PyTuple_GET_SIZE(args)) : 0;
+  const std::size_t given = args ? static_cast<std::size_t>(PyTuple_Size(args)) : 0;
   const std::size_t most = std::min(positional, names.size());
   if (given > most) {
     raise(PyExc_TypeError, std::string(function) + "() takes " + positional_count(most) + " but " +
                                std::to_string(given) + " were given");
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
-    bound[i] = {names[i], i < given ? PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i)) : nullptr};
+    bound[i] = {names[i], i < given ? PyTuple_GetItem(args, static_cast<Py_ssize_t>(i)) : nullptr};
   }
   if (kwargs != nullptr) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     Py_ssize_t position = 0;
     while (PyDict_Next(kwargs, &position, &key, &value)) {
-      const char* keyword = PyUnicode_Check(key) ? PyUnicode_AsUTF8(key) : nullptr;
+      const char* keyword = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, nullptr) : nullptr;
       if (keyword == nullptr) {
         PyErr_Clear();
         raise(PyExc_TypeError, std::string(function) + "() keywords must be strings");

@@ -155,8 +155,9 @@ void for_each_item(const Argument& argument, Each&& each) {
   if (!PySequence_Check(argument.object) || PyUnicode_Check(argument.object)) {
     argument.refuse(conversion_failure(argument.object, "Sequence"));
   }
-  const Ref items = Ref::checked(PySequence_Fast(argument.object, "expected a sequence"));
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
-  for (Py_ssize_t i = 0; i < count; ++i) each(PySequence_Fast_GET_ITEM(items.get(), i));
+  // A tuple of its own: the items stay put whatever other threads do to a list meanwhile.
+  const Ref items = Ref::checked(PySequence_Tuple(argument.object));
+  const Py_ssize_t count = PyTuple_Size(items.get());
+  for (Py_ssize_t i = 0; i < count; ++i) each(PyTuple_GetItem(items.get(), i));
 }
 }  // namespace tornquil::capi

@@ -42,8 +42,8 @@ std::size_t to_table_bytes(const Argument& argument) {
 std::size_t to_threads(const Argument& argument, std::size_t absent) {
   const std::uint64_t threads = to_count(argument, absent);
   if (threads < 1 || threads > kMostThreads) {
-    raise(PyExc_ValueError, "threads must be from 1 to " + std::to_string(kMostThreads) +
-                                ", got " + std::to_string(threads));
+    raise(PyExc_ValueError, "threads must be from 1 to " + std::to_string(kMostThreads) + ", got " +
+                                std::to_string(threads));
   }
   return static_cast<std::size_t>(threads);
 }
