@@ -64,6 +64,32 @@ class Ref {
 [[nodiscard]] Ref integer(std::size_t value);
 [[nodiscard]] Ref bytes(const void* data, std::size_t size);
 
+// Holds `object`'s own lock for the length of a scope in a free-threaded interpreter, where
+// Python threads run at once. Elsewhere the interpreter lock already lets one thread at a time
+// into a call, and this does nothing. The scope must not wait for another Python thread.
+class ObjectLock {
+ public:
+  explicit ObjectLock(PyObject* object) {
+#ifdef Py_GIL_DISABLED
+    PyCriticalSection_Begin(&section_, object);
+#else
+    (void)object;
+#endif
+  }
+  ~ObjectLock() {
+#ifdef Py_GIL_DISABLED
+    PyCriticalSection_End(&section_);
+#endif
+  }
+  ObjectLock(const ObjectLock&) = delete;
+  ObjectLock& operator=(const ObjectLock&) = delete;
+
+ private:
+#ifdef Py_GIL_DISABLED
+  PyCriticalSection section_;
+#endif
+};
+
 // Thrown once a Python exception has been set; `guarded` passes it on to the interpreter.
 struct ErrorAlreadySet {};
 

@@ -62,6 +62,10 @@ void free_module(void* module) { (void)clear_module(static_cast<PyObject*>(modul
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+#ifdef Py_mod_gil
+    // Every object that Python threads may share guards itself (see the classes).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -17,7 +17,18 @@ struct Game {
   std::optional<GameResult> result;
 };
 
-Game& game_of(PyObject* self) { return value_of<Game>(self); }
+// The game inside `self`, under the object's own lock for as long as this lives, so that threads
+// that share a game take turns with it.
+class Locked {
+ public:
+  explicit Locked(PyObject* self) : lock_(self), game_(value_of<Game>(self)) {}
+  Game& operator*() const { return game_; }
+  Game* operator->() const { return &game_; }
+
+ private:
+  ObjectLock lock_;
+  Game& game_;
+};
 
 Ref wrap_game(const ModuleState& module, Game game) {
   return box(module.game_type, std::move(game));
@@ -61,30 +72,30 @@ PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* player_count(PyObject* self, PyObject*) {
   return guarded(self,
-                 [&](const ModuleState&) { return integer(game_of(self).state.player_count()); });
+                 [&](const ModuleState&) { return integer(Locked(self)->state.player_count()); });
 }
 
 PyObject* has_turn(PyObject* self, PyObject*) {
   return guarded(self,
-                 [&](const ModuleState&) { return integer(game_of(self).state.has_turn().index); });
+                 [&](const ModuleState&) { return integer(Locked(self)->state.has_turn().index); });
 }
 
 // An ended game offers nothing.
 PyObject* legal_mask(PyObject* self, PyObject*) {
   return guarded(self, [&](const ModuleState&) {
-    const Game& game = game_of(self);
+    const Locked game(self);
     std::array<std::int8_t, action_count> mask{};
-    if (!game.result) mask = env::legal_mask(game.state);
+    if (!game->result) mask = env::legal_mask(game->state);
     return bytes(mask.data(), mask.size());
   });
 }
 
 PyObject* legal_indices(PyObject* self, PyObject*) {
   return guarded(self, [&](const ModuleState&) {
-    const Game& game = game_of(self);
+    const Locked game(self);
     Ref list = Ref::checked(PyList_New(0));
-    if (game.result) return list;
-    for (const std::size_t index : env::legal_indices(game.state)) {
+    if (game->result) return list;
+    for (const std::size_t index : env::legal_indices(game->state)) {
       if (PyList_Append(list.get(), integer(index).get()) < 0) raise_already_set();
     }
     return list;
@@ -95,27 +106,27 @@ PyObject* step(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(self, [&](const ModuleState&) {
     const auto [index_argument] = parse_arguments("step", std::array{"index"}, 1, args, kwargs);
     const std::uint64_t index = to_u64(index_argument);
-    Game& game = game_of(self);
-    if (game.result) raise(PyExc_RuntimeError, "the game has ended");
+    const Locked game(self);
+    if (game->result) raise(PyExc_RuntimeError, "the game has ended");
     const std::optional<Action> action =
-        index < action_count ? legal_action_at(game.state, static_cast<std::size_t>(index))
+        index < action_count ? legal_action_at(game->state, static_cast<std::size_t>(index))
                              : std::nullopt;
     if (!action)
       raise(PyExc_ValueError, "action " + std::to_string(index) + " is not legal in this state");
-    game.result = game.state.take_action(*action);
-    return result_name(game.result);
+    game->result = game->state.take_action(*action);
+    return result_name(game->result);
   });
 }
 
 PyObject* result(PyObject* self, PyObject*) {
-  return guarded(self, [&](const ModuleState&) { return result_name(game_of(self).result); });
+  return guarded(self, [&](const ModuleState&) { return result_name(Locked(self)->result); });
 }
 
 // The enemies defeated so far; all twelve once the game is won.
 PyObject* level(PyObject* self, PyObject*) {
   return guarded(self, [&](const ModuleState&) {
-    const Game& game = game_of(self);
-    return integer(game.result ? game.result->score() : game.state.reward());
+    const Locked game(self);
+    return integer(game->result ? game->result->score() : game->state.reward());
   });
 }
 
@@ -123,9 +134,9 @@ PyObject* observation(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(self, [&](const ModuleState&) {
     const auto [seat, information] =
         parse_arguments("observation", std::array{"seat", "information"}, 2, args, kwargs);
-    const Game& game = game_of(self);
+    const Locked game(self);
     const std::vector<float> values =
-        observe(game.state, to_seat(seat, game.state), to_information(information));
+        observe(game->state, to_seat(seat, game->state), to_information(information));
     return bytes(values.data(), values.size() * sizeof(float));
   });
 }
@@ -135,10 +146,11 @@ PyObject* action_text(PyObject* self, PyObject* args, PyObject* kwargs) {
     const auto [index_argument] =
         parse_arguments("action_text", std::array{"index"}, 1, args, kwargs);
     const std::uint64_t index = to_u64(index_argument);
-    const Game& game = game_of(self);
+    const Locked game(self);
     const std::optional<Action> action =
-        index < action_count ? action_at(static_cast<std::size_t>(index), game.state.current_hand())
-                             : std::nullopt;
+        index < action_count
+            ? action_at(static_cast<std::size_t>(index), game->state.current_hand())
+            : std::nullopt;
     if (!action)
       raise(PyExc_ValueError,
             "action " + std::to_string(index) + " cannot be formed from this hand");
@@ -147,24 +159,24 @@ PyObject* action_text(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* copy(PyObject* self, PyObject*) {
-  return guarded(self, [&](const ModuleState& module) { return wrap_game(module, game_of(self)); });
+  return guarded(self, [&](const ModuleState& module) { return wrap_game(module, *Locked(self)); });
 }
 
 PyObject* resample(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(self, [&](const ModuleState& module) {
     const auto [seat, seed] =
         parse_arguments("resample_hidden", std::array{"seat", "seed"}, 2, args, kwargs);
-    const Game& game = game_of(self);
-    if (game.result) raise(PyExc_RuntimeError, "the game has ended");
+    const Locked game(self);
+    if (game->result) raise(PyExc_RuntimeError, "the game has ended");
     return wrap_game(
         module,
-        Game{resample_hidden(game.state, to_seat(seat, game.state), to_u64(seed)), std::nullopt});
+        Game{resample_hidden(game->state, to_seat(seat, game->state), to_u64(seed)), std::nullopt});
   });
 }
 
 PyObject* display(PyObject* self) {
   return guarded(self,
-                 [&](const ModuleState&) { return text(game_of(self).state.display_text()); });
+                 [&](const ModuleState&) { return text(Locked(self)->state.display_text()); });
 }
 
 PyMethodDef game_methods[] = {
@@ -297,6 +309,10 @@ PyMethodDef module_functions[] = {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+#ifdef Py_mod_gil
+    // Every object that Python threads may share guards itself (see the classes).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -105,10 +105,14 @@ template <Play P>
 
 // The method `play(state)` of a built-in player's class, for its method table with
 // METH_VARARGS | METH_KEYWORDS.
+// The player's own lock is held for the decision: two threads asking one random player at once
+// take their turns on its generator. (The search player, whose decisions take long and release
+// the interpreter lock, refuses a second caller instead.)
 template <Play P>
 PyObject* native_play_method(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(self, [&](const ModuleState& module) {
     const auto [state] = parse_arguments("play", std::array{"state"}, 1, args, kwargs);
+    const ObjectLock lock(self);
     return play_py(module, value_of<P>(self), state);
   });
 }

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "players/game_driver.hpp"
@@ -14,30 +16,51 @@
 namespace tornquil::py {
 namespace {
 
+// Who is using a game: nobody, a short look (reward(), print()), or a playout. A playout lends the
+// game to its loop, and every other use meanwhile (from a Python player's own code, or from
+// another thread) is refused; short looks from several threads take turns.
+class UseMark {
+ public:
+  enum Use : std::uint8_t { kFree, kLook, kPlayout };
+
+  UseMark() = default;
+  // A game is copied only while it is made, never while it is used.
+  UseMark(UseMark&& /*other*/) noexcept {}
+
+  void take(Use use) {
+    std::uint8_t expected = kFree;
+    while (!use_.compare_exchange_weak(expected, use, std::memory_order_acquire)) {
+      if (expected == kPlayout) {
+        raise(PyExc_RuntimeError, "TornquilGame is in use: its playout() is running");
+      }
+      // Another thread's short look, or a spurious failure: it is over in a moment.
+      expected = kFree;
+      std::this_thread::yield();
+    }
+  }
+  void give_back() { use_.store(kFree, std::memory_order_release); }
+
+ private:
+  std::atomic<std::uint8_t> use_{kFree};
+};
+
 struct Game {
   PyState state;
   std::vector<PyPlayer> players;  // seat i plays for PlayerId i
-  // Set while playout() runs: the game is then lent to the loop, and every other use of it
-  // (from a Python player's own code, or from another thread while that code runs) is refused.
-  bool playing = false;
+  UseMark use;
 };
 
-class PlayingFlag {
+// Holds a game for one use, or refuses it while a playout runs.
+class InUse {
  public:
-  explicit PlayingFlag(Game& game) : game_(game) { game_.playing = true; }
-  ~PlayingFlag() { game_.playing = false; }
-  PlayingFlag(const PlayingFlag&) = delete;
-  PlayingFlag& operator=(const PlayingFlag&) = delete;
+  InUse(Game& game, UseMark::Use use) : game_(game) { game_.use.take(use); }
+  ~InUse() { game_.use.give_back(); }
+  InUse(const InUse&) = delete;
+  InUse& operator=(const InUse&) = delete;
 
  private:
   Game& game_;
 };
-
-Game& available_game(PyObject* self) {
-  Game& game = value_of<Game>(self);
-  if (game.playing) raise(PyExc_RuntimeError, "TornquilGame is in use: its playout() is running");
-  return game;
-}
 
 PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded(type, [&](const ModuleState& module) {
@@ -49,7 +72,7 @@ PyObject* new_game(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto created = StateEnum::create(seats.size(), to_optional_u64(seed));
     StateEnum* state = std::get_if<StateEnum>(&created);
     if (state == nullptr) raise(PyExc_ValueError, "Only 1-4 players are allowed");
-    return wrap(module, Game{PyState{*state}, std::move(seats), false});
+    return wrap(module, Game{PyState{*state}, std::move(seats), UseMark{}});
   });
 }
 
@@ -81,8 +104,8 @@ Action ask_seat(const ModuleState& module, PyPlayer& seat, const StateEnum& stat
 
 PyObject* playout(PyObject* self, PyObject*) {
   return guarded(self, [&](const ModuleState& module) {
-    Game& game = available_game(self);
-    const PlayingFlag flag(game);
+    Game& game = value_of<Game>(self);
+    const InUse in_use(game, UseMark::kPlayout);
     const GameOutcome outcome = play_to_end(game.state.state_enum, [&](const StateEnum& state) {
       return ask_seat(module, game.players[state.has_turn().index], state);
     });
@@ -107,7 +130,8 @@ void write_to_standard_error(const std::string& text) {
 
 PyObject* print_state(PyObject* self, PyObject*) {
   return guarded(self, [&](const ModuleState&) {
-    const Game& game = available_game(self);
+    Game& game = value_of<Game>(self);
+    const InUse in_use(game, UseMark::kLook);
     write_to_standard_error("[src/lib:55] &self.state = " + debug_text(game.state, Layout::Pretty) +
                             "\n");
     return none();
@@ -116,7 +140,9 @@ PyObject* print_state(PyObject* self, PyObject*) {
 
 PyObject* reward(PyObject* self, PyObject*) {
   return guarded(self, [&](const ModuleState&) {
-    return Ref::checked(PyLong_FromLong(available_game(self).state.state_enum.reward()));
+    Game& game = value_of<Game>(self);
+    const InUse in_use(game, UseMark::kLook);
+    return Ref::checked(PyLong_FromLong(game.state.state_enum.reward()));
   });
 }
 

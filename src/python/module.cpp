@@ -59,6 +59,10 @@ void free_module(void* module) { (void)clear_module(static_cast<PyObject*>(modul
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+#ifdef Py_mod_gil
+    // Every object that Python threads may share guards itself (see the classes).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
 #ifdef Py_mod_multiple_interpreters
     // Nothing of an instance is shared with another, but the search threads are started by
     // whichever interpreter calls; one GIL per interpreter is not yet claimed.

@@ -188,10 +188,11 @@ PyObject* make_mcts_player_type(ModuleBuilder& builder) {
 // A game's own copy of a built-in player. A search player whose decision runs on another thread
 // is writing its ranking, so it cannot be copied then.
 template <typename P>
-P seat_copy(const P& player) {
+P seat_copy(PyObject* object, const P& player) {
+  const ObjectLock lock(object);
   return player;
 }
-MCTSPlayer seat_copy(MCTSPlayer& player) {
+MCTSPlayer seat_copy(PyObject* /*object*/, MCTSPlayer& player) {
   std::optional<MCTSPlayer> copy = player.copy_unless_in_use();
   if (!copy) InUse::refuse();
   return std::move(*copy);
@@ -205,7 +206,7 @@ std::optional<NativePlayer> to_native_player(const ModuleState& module, PyObject
   std::optional<NativePlayer> player;
   const auto try_kind = [&]<typename P>(std::type_identity<P>) {
     if (player) return;
-    if (P* value = value_if<P>(module, object)) player.emplace(seat_copy(*value));
+    if (P* value = value_if<P>(module, object)) player.emplace(seat_copy(object, *value));
   };
   (try_kind(std::type_identity<std::variant_alternative_t<Kinds, NativePlayer>>{}), ...);
   return player;
