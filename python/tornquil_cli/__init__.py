@@ -1,4 +1,5 @@
-"""The `tornquil` command: play a game, evaluate players over many seeded games, benchmark the search."""
+"""The `tornquil` command: play a game, evaluate players over many seeded games, solve deals with every
+card known, benchmark the search."""
 
 from __future__ import annotations
 
@@ -36,14 +37,14 @@ try:
     import os
     from typing import Sequence
 
-    from . import bench, evaluate, play
+    from . import bench, evaluate, play, solve
     from .options import INTERRUPTED, refuse_idle_options
 except KeyboardInterrupt:
     _interrupted_while_loading.append(signal.SIGINT)
     _end_loading()
 
 # Each command registers its own parser; a new command is one more module here.
-COMMANDS = (play, evaluate, bench)
+COMMANDS = (play, evaluate, solve, bench)
 # The status of a command whose reader went away (`tornquil eval | head -1`), as for a Unix tool
 # ended by SIGPIPE.
 READER_GONE = 128 + signal.SIGPIPE
@@ -51,7 +52,7 @@ READER_GONE = 128 + signal.SIGPIPE
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tornquil", description=__doc__)
-    commands = parser.add_subparsers(dest="command", metavar="{play,eval,bench}")
+    commands = parser.add_subparsers(dest="command", metavar="{play,eval,solve,bench}")
     for command in COMMANDS:
         command.add_parser(commands)
     return parser

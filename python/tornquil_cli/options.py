@@ -66,7 +66,8 @@ def seed_range(text: str) -> tuple[int, int]:
     try:
         low, high = seed(first), seed(last) if dash else seed(first)
     except argparse.ArgumentTypeError:
-        raise argparse.ArgumentTypeError(f"expected a seed or a range of seeds A-B within 0..{SEED_MAX}, got {text!r}") from None
+        raise argparse.ArgumentTypeError(
+            f"expected a seed or a range of seeds A-B within 0..{SEED_MAX}, got {text!r}") from None
     if high < low:
         raise argparse.ArgumentTypeError(f"expected a range of seeds A-B with A at most B, got {text}")
     return low, high
@@ -81,7 +82,8 @@ def file_name(text: str) -> str:
 
 def add_jobs(parser: argparse.ArgumentParser, units: str, action: Any = "store") -> None:
     parser.add_argument("--jobs", type=whole_number(1, JOBS_MAX), default=min(os.cpu_count() or 1, JOBS_MAX),
-                        action=action, help=f"processes, 1..{JOBS_MAX}, never more than {units} (default: one per core)")
+                        action=action,
+                        help=f"processes, 1..{JOBS_MAX}, never more than {units} (default: one per core)")
 
 
 def add_ray(parser: argparse.ArgumentParser, what: str) -> None:

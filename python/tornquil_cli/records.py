@@ -28,10 +28,12 @@ def wilson_interval(wins: int, games: int, z: float = 1.959964) -> tuple[float, 
 
 
 def share_text(count: int, total: int) -> str:
-    """A share with its 95% Wilson interval, as the tables of the README give it: `36.5% [30.1, 43.4]`."""
+    """A share with its 95% Wilson interval, as the tables of the README give it: `36.5% [30.1, 43.4]`;
+    a dash for a share of nothing, which no number would describe."""
+    if total == 0:
+        return "-"
     low, high = wilson_interval(count, total)
-    share = count / total if total else 0.0
-    return f"{100 * share:.1f}% [{100 * low:.1f}, {100 * high:.1f}]"
+    return f"{100 * count / total:.1f}% [{100 * low:.1f}, {100 * high:.1f}]"
 
 
 class Tally:
