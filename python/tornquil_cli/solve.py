@@ -14,7 +14,7 @@ import tornquil_solver
 from . import options as shared
 from .options import INTERRUPTED, Given
 from .progress import Progress, import_optional
-from .records import DealOrder, open_records, share_text
+from .records import DealOrder, RecordFile, open_records, share_text
 from .runners import Interruption, gather, in_worker, kill_if_asked, task_outcomes
 from .seats import MAX_LEVEL
 
@@ -166,7 +166,7 @@ def solve_many(options: argparse.Namespace) -> int:
                 records.close()
 
 
-def run_deals(options: argparse.Namespace, records: Any, ray: Any, interruption: Interruption) -> int:
+def run_deals(options: argparse.Namespace, records: RecordFile | None, ray: Any, interruption: Interruption) -> int:
     first, last = options.deals
     order = DealOrder(first, last, options.players)
     ceiling = Ceiling(options.players)
