@@ -1,4 +1,5 @@
-"""The `tornquil` command: play a game, evaluate players over many seeded games, benchmark the search."""
+"""The `tornquil` command: play a game, evaluate players over many seeded games, solve deals with every
+card known, benchmark the search."""
 
 from __future__ import annotations
 
@@ -33,25 +34,29 @@ def _end_loading() -> None:
 
 try:
     import argparse
+    import errno
     import os
     from typing import Sequence
 
-    from . import bench, evaluate, play
+    from . import bench, evaluate, play, solve
     from .options import INTERRUPTED, refuse_idle_options
 except KeyboardInterrupt:
     _interrupted_while_loading.append(signal.SIGINT)
     _end_loading()
 
 # Each command registers its own parser; a new command is one more module here.
-COMMANDS = (play, evaluate, bench)
+COMMANDS = (play, evaluate, solve, bench)
 # The status of a command whose reader went away (`tornquil eval | head -1`), as for a Unix tool
 # ended by SIGPIPE.
 READER_GONE = 128 + signal.SIGPIPE
+# What a write to standard output meets on a full disk or a failing device; any other OSError that
+# reaches the command's top is a fault, shown whole.
+OUTPUT_FAILURES = (errno.ENOSPC, errno.EDQUOT, errno.EFBIG, errno.EIO)
 
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tornquil", description=__doc__)
-    commands = parser.add_subparsers(dest="command", metavar="{play,eval,bench}")
+    commands = parser.add_subparsers(dest="command", metavar="{play,eval,solve,bench}")
     for command in COMMANDS:
         command.add_parser(commands)
     return parser
@@ -76,9 +81,27 @@ def main(argv: Sequence[str] | None = None) -> int:
         return INTERRUPTED
     except BrokenPipeError:
         return reader_gone()
+    except OSError as error:
+        if error.errno not in OUTPUT_FAILURES:
+            raise
+        return output_failed(error)
 
 
 def reader_gone() -> int:
+    silence_output()
+    return READER_GONE
+
+
+def output_failed(error: OSError) -> int:
+    try:
+        print(f"tornquil: cannot write standard output: {error.strerror or error}", file=sys.stderr, flush=True)
+    except OSError:
+        pass  # standard error fails too: the status alone tells
+    silence_output()
+    return 1
+
+
+def silence_output() -> None:
     # Nothing more can be said, and the interpreter's own last flush at exit would fail again and
     # complain: what is still buffered goes nowhere.
     nowhere = os.open(os.devnull, os.O_WRONLY)
@@ -88,7 +111,6 @@ def reader_gone() -> int:
         except (OSError, ValueError, AttributeError):
             pass
     os.close(nowhere)
-    return READER_GONE
 
 
 _end_loading()

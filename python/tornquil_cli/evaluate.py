@@ -12,8 +12,8 @@ from . import options as shared
 from .options import INTERRUPTED
 from .plot import picture_type, plot_levels, plot_problem, plot_title
 from .progress import Progress, import_optional
-from .records import GameOrder, RecordFile, Tally
-from .runners import Interruption, RayStartFailed, game_outcomes
+from .records import GameOrder, Record, RecordFile, Tally, open_records
+from .runners import Interruption, game_outcomes, gather
 from .seats import MAX_LEVEL, SEAT_KINDS, UNATTENDED_KINDS
 
 ENDINGS = ("exit status: 0 when every game was played, 1 when a game failed or a file could not be written,"
@@ -28,16 +28,12 @@ def add_parser(commands: Any) -> None:
     parser.add_argument("--games", type=shared.whole_number(1, shared.GAMES_MAX), default=100,
                         help=f"games to play, 1..{shared.GAMES_MAX} (default 100)")
     shared.add_seed(parser, 0, "seed of the first game, 0..2**64-1; game i has seed + i (default 0)")
-    parser.add_argument("--jobs", type=shared.whole_number(1, shared.JOBS_MAX),
-                        default=min(os.cpu_count() or 1, shared.JOBS_MAX),
-                        help=f"processes, 1..{shared.JOBS_MAX}, never more than games (default: one per core)")
+    shared.add_jobs(parser, "games")
     parser.add_argument("--out", metavar="FILE", type=shared.file_name,
                         help="write every game's seed, result and level, in the order of the games (.csv or .jsonl)")
     parser.add_argument("--plot", metavar="FILE.png", type=shared.file_name,
                         help="draw the histogram of levels (needs matplotlib)")
-    parser.add_argument("--ray", nargs="?", const="", metavar="ADDRESS",
-                        help="play the games as Ray tasks on the cluster at ADDRESS, or on a local Ray instance"
-                             " of --jobs CPUs when none is given (needs: pip install 'tornquil[ray]')")
+    shared.add_ray(parser, "play the games")
     shared.add_search_options(parser, playouts=500, threads=1)
     parser.set_defaults(run=command_eval, parser=parser)
 
@@ -99,12 +95,7 @@ def command_eval(options: argparse.Namespace) -> int:
             pyplot = load_pyplot(parser, options.plot)
             if pyplot is None:
                 return 1
-        records = None
-        if options.out:
-            try:
-                records = RecordFile(options.out)
-            except OSError as error:
-                parser.error(f"argument --out: cannot write {options.out}: {error.strerror or error}")
+        records = open_records(parser, options.out)
         try:
             return evaluate(options, seats, records, ray, pyplot, interruption)
         finally:
@@ -116,34 +107,16 @@ def evaluate(options: argparse.Namespace, seats: list[str], records: RecordFile 
              pyplot: Any, interruption: Interruption) -> int:
     tally = Tally(options.games)
     order = GameOrder(options.seed, options.games)
-    status = 0
-    progress = Progress(options.games)
     outcomes = game_outcomes(options, seats, ray, order, interruption, shared.search_settings(options))
-    try:
-        for seed, record, reason in outcomes:
-            if record is None:
-                tally.failed += 1
-                progress.say(f"tornquil eval: the game with seed {seed} failed: {reason}")
-            else:
-                tally.add(record)
-            for due in order.finish(seed, record):
-                if records is not None:
-                    records.add(due)
-            progress.update(failed=record is None)
-        if records is not None:
-            for due in order.rest():
-                records.add(due)
-    except RayStartFailed as error:
-        progress.say(f"tornquil eval: {error}")
-        status = 1
-    except BrokenPipeError:
-        raise  # a reader that went away ends the command quietly
-    except OSError as error:
-        progress.say(f"tornquil eval: cannot write {options.out}: {error.strerror or error}")
-        status = 1
-    finally:
-        outcomes.close()
-        progress.close()
+
+    def count(seed: int, record: Record | None) -> None:
+        if record is None:
+            tally.failed += 1
+        else:
+            tally.add(record)
+
+    status = gather(outcomes, order, records, Progress(options.games), count,
+                    lambda seed: f"the game with seed {seed}", "eval")
     if interruption.requested:
         print("interrupted", file=sys.stderr, flush=True)
     summarise(tally)

@@ -1,9 +1,11 @@
-"""What the commands share on their command lines: the ranges, the parsers of numbers and seats, the
-search options, and the checks that refuse options that would change nothing."""
+"""What the commands share on their command lines: the ranges, the parsers of numbers, seats, player
+counts and seed ranges, the options of runs on many processes, the search options, and the checks
+that refuse options that would change nothing."""
 
 from __future__ import annotations
 
 import argparse
+import os
 from typing import Any, Callable, Sequence
 
 # The ranges of the numeric options; the module's own limits where it has them.
@@ -14,6 +16,9 @@ GAMES_MAX = 10**9
 JOBS_MAX = 256
 RUNS_MAX = 1000
 SECONDS_MAX = 86_400.0  # a day per decision: beyond any use, and far from any clock's overflow
+PLAYERS_MAX = 4
+NODES_MAX = 2**64 - 1
+TABLE_MIB_MAX = 1_048_576  # the solver's own limit: a table of 1 TiB
 INFORMATION_KINDS = ("own", "full")
 SEARCH_OPTIONS = ("playouts", "threads", "heuristics", "policy", "seconds", "information")
 
@@ -44,11 +49,47 @@ def seconds_value(text: str) -> float:
     return value
 
 
+def player_counts(text: str) -> list[int]:
+    """One player count or a comma-separated list of them, each once, in the order given."""
+    count = whole_number(1, PLAYERS_MAX)
+    counts = [count(part) for part in text.split(",")]
+    if len(set(counts)) != len(counts):
+        raise argparse.ArgumentTypeError(f"expected each player count once, got {text}")
+    return counts
+
+
+def seed_range(text: str) -> tuple[int, int]:
+    """`A-B`, the seeds A to B with both ends, or `A` alone; never reversed, so that a slip of the
+    keyboard is a usage error rather than an empty run that looks like a finished one."""
+    first, dash, last = text.partition("-")
+    seed = whole_number(0, SEED_MAX)
+    try:
+        low, high = seed(first), seed(last) if dash else seed(first)
+    except argparse.ArgumentTypeError:
+        raise argparse.ArgumentTypeError(
+            f"expected a seed or a range of seeds A-B within 0..{SEED_MAX}, got {text!r}") from None
+    if high < low:
+        raise argparse.ArgumentTypeError(f"expected a range of seeds A-B with A at most B, got {text}")
+    return low, high
+
+
 def file_name(text: str) -> str:
     # An empty name would otherwise read as "no file" and the run would silently write nothing.
     if not text:
         raise argparse.ArgumentTypeError("expected a file name, got an empty one")
     return text
+
+
+def add_jobs(parser: argparse.ArgumentParser, units: str, action: Any = "store") -> None:
+    parser.add_argument("--jobs", type=whole_number(1, JOBS_MAX), default=min(os.cpu_count() or 1, JOBS_MAX),
+                        action=action,
+                        help=f"processes, 1..{JOBS_MAX}, never more than {units} (default: one per core)")
+
+
+def add_ray(parser: argparse.ArgumentParser, what: str) -> None:
+    parser.add_argument("--ray", nargs="?", const="", metavar="ADDRESS",
+                        help=f"{what} as Ray tasks on the cluster at ADDRESS, or on a local Ray instance"
+                             " of --jobs CPUs when none is given (needs: pip install 'tornquil[ray]')")
 
 
 def seat_kind(allowed: Sequence[str]) -> Any:

@@ -1,4 +1,4 @@
-"""An eval's progress on standard error."""
+"""The progress of a run of games or deals on standard error."""
 
 from __future__ import annotations
 
@@ -17,17 +17,17 @@ def import_optional(name: str) -> Any:
 class Progress:
     """The run's progress on standard error: a live bar from tqdm on a terminal; elsewhere, or without
     tqdm, a plain line now and then (at 1, 2, 4, 8... games, at every tenth and at the end), so that a
-    log file gets a readable record and no frames of a bar."""
+    log file gets a readable record and no frames of a bar. `unit` names what the run counts."""
 
     WIDTH = 30
 
-    def __init__(self, total: int) -> None:
-        self.total, self.done, self.failed = total, 0, 0
+    def __init__(self, total: int, unit: str = "game") -> None:
+        self.total, self.done, self.failed, self.unit = total, 0, 0, unit
         self.start = time.monotonic()
         tqdm = import_optional("tqdm")
         self.bar = None
         if tqdm is not None and sys.stderr.isatty():
-            self.bar = tqdm.tqdm(total=total, unit="game", file=sys.stderr, dynamic_ncols=True)
+            self.bar = tqdm.tqdm(total=total, unit=unit, file=sys.stderr, dynamic_ncols=True)
 
     def say(self, text: str) -> None:
         if self.bar is not None:
@@ -45,7 +45,7 @@ class Progress:
         elif self.worth_a_line():
             filled = self.WIDTH * self.done // self.total
             failures = f", {self.failed} failed" if self.failed else ""
-            print(f"[{'#' * filled}{'.' * (self.WIDTH - filled)}] {self.done}/{self.total} games{failures}, "
+            print(f"[{'#' * filled}{'.' * (self.WIDTH - filled)}] {self.done}/{self.total} {self.unit}s{failures}, "
                   f"{time.monotonic() - self.start:.0f} s", file=sys.stderr, flush=True)
 
     def worth_a_line(self) -> bool:

@@ -1,18 +1,21 @@
-"""The results of a run of games: the counts behind the summary, the Wilson interval of the win rate,
-the order in which games are handed out and written, and the record file."""
+"""The results of a run of games or deals: the counts behind eval's summary, the Wilson interval of a
+share, the order in which games and deals are handed out and written, and the record file."""
 
 from __future__ import annotations
 
+import argparse
 import json
 import math
 import os
 import re
 import stat
+from typing import Any, Sequence
 
 from .seats import MAX_LEVEL
 
 # One finished game: its seed, "won" or "lost", and the level reached.
 Record = tuple[int, str, int]
+GAME_COLUMNS = ("seed", "result", "level")
 
 
 def wilson_interval(wins: int, games: int, z: float = 1.959964) -> tuple[float, float]:
@@ -22,6 +25,15 @@ def wilson_interval(wins: int, games: int, z: float = 1.959964) -> tuple[float, 
     centre = (share + z * z / (2 * games)) / (1 + z * z / games)
     margin = z * math.sqrt(share * (1 - share) / games + z * z / (4 * games * games)) / (1 + z * z / games)
     return max(0.0, centre - margin), min(1.0, centre + margin)
+
+
+def share_text(count: int, total: int) -> str:
+    """A share with its 95% Wilson interval, as the tables of the README give it: `36.5% [30.1, 43.4]`;
+    a dash for a share of nothing, which no number would describe."""
+    if total == 0:
+        return "-"
+    low, high = wilson_interval(count, total)
+    return f"{100 * count / total:.1f}% [{100 * low:.1f}, {100 * high:.1f}]"
 
 
 class Tally:
@@ -53,45 +65,49 @@ class Tally:
                 f"{100 * low:.1f}% to {100 * high:.1f}%")
 
 
-class GameOrder:
-    """Hands out the run's seeds in the order of the games, never more than `window` games past the
-    first game that has not finished, and holds the records of games that finished early until every
-    game before them has. Records thus come out in the order of the games, and at most `window` of
-    them wait in memory, however long the run and however slow one of its games."""
+class RunOrder:
+    """Hands out a run's tasks (games or deals) in their order, never more than `window` tasks past
+    the first task that has not finished, and holds the records of tasks that finished early until
+    every task before them has. Records thus come out in the order of the tasks, and at most
+    `window` of them wait in memory, however long the run and however slow one of its tasks. A
+    subclass tells which task stands at which index: no run ever lists its tasks."""
 
-    # Games that may finish ahead of the first unfinished one, per game in flight: their records
-    # wait for it in memory, so this bounds a run's memory; a slow game holds the others up only past it.
+    # Tasks that may finish ahead of the first unfinished one, per task in flight: their records
+    # wait for it in memory, so this bounds a run's memory; a slow task holds the others up only past it.
     WINDOW_PER_GAME_IN_FLIGHT = 64
     WINDOW_MIN = 1024
 
-    def __init__(self, first_seed: int, total: int) -> None:
-        self.first_seed, self.total = first_seed, total
+    def __init__(self, total: int) -> None:
+        self.total = total
         self.window = self.WINDOW_MIN
         self.started = 0
-        self.done = 0  # every game before this index has finished
-        self.waiting: dict[int, Record | None] = {}
+        self.done = 0  # every task before this index has finished
+        self.waiting: dict[int, Any] = {}
+
+    def task(self, index: int) -> Any:
+        raise NotImplementedError
+
+    def index(self, task: Any) -> int:
+        raise NotImplementedError
 
     @property
     def exhausted(self) -> bool:
         return self.started == self.total
 
     def keep_busy(self, in_flight: int) -> None:
-        """Widens the window for `in_flight` games at a time."""
+        """Widens the window for `in_flight` tasks at a time."""
         self.window = max(self.WINDOW_MIN, self.WINDOW_PER_GAME_IN_FLIGHT * in_flight)
 
-    def index(self, seed: int) -> int:
-        return (seed - self.first_seed) % 2**64
-
-    def take(self) -> int | None:
-        """The next game's seed, or None when every game was handed out or the window is full."""
+    def take(self) -> Any:
+        """The next task, or None when every task was handed out or the window is full."""
         if self.exhausted or self.started - self.done >= self.window:
             return None
         self.started += 1
-        return (self.first_seed + self.started - 1) % 2**64
+        return self.task(self.started - 1)
 
-    def finish(self, seed: int, record: Record | None) -> list[Record]:
-        """Notes a finished game (None for one that failed); the records now due, in order."""
-        self.waiting[self.index(seed)] = record
+    def finish(self, task: Any, record: Any) -> list[Any]:
+        """Notes a finished task (None for one that failed); the records now due, in order."""
+        self.waiting[self.index(task)] = record
         due = []
         while self.done in self.waiting:
             if (next_record := self.waiting.pop(self.done)) is not None:
@@ -99,12 +115,45 @@ class GameOrder:
             self.done += 1
         return due
 
-    def rest(self) -> list[Record]:
-        """The records still waiting behind games that never finished, in order: a run that stops
+    def rest(self) -> list[Any]:
+        """The records still waiting behind tasks that never finished, in order: a run that stops
         early writes what it has."""
         due = [record for _, record in sorted(self.waiting.items()) if record is not None]
         self.waiting.clear()
         return due
+
+
+class GameOrder(RunOrder):
+    """The games of an eval: game i has the seed `first_seed` + i, wrapping around after the last seed."""
+
+    def __init__(self, first_seed: int, total: int) -> None:
+        super().__init__(total)
+        self.first_seed = first_seed
+
+    def task(self, index: int) -> int:
+        return (self.first_seed + index) % 2**64
+
+    def index(self, seed: int) -> int:
+        return (seed - self.first_seed) % 2**64
+
+
+class DealOrder(RunOrder):
+    """The deals of a run of the solver, as (players, seed): seed by seed and, within a seed, the
+    player counts in the order given, so that a run stopped early has solved the same seeds for
+    every player count, give or take one."""
+
+    def __init__(self, first_seed: int, last_seed: int, player_counts: Sequence[int]) -> None:
+        self.counts = list(player_counts)
+        super().__init__((last_seed - first_seed + 1) * len(self.counts))
+        self.first_seed = first_seed
+
+    def task(self, index: int) -> tuple[int, int]:
+        seeds_in, count_at = divmod(index, len(self.counts))
+        return self.counts[count_at], self.first_seed + seeds_in
+
+    def index(self, deal: tuple[int, int]) -> int:
+        players, seed = deal
+        return (seed - self.first_seed) * len(self.counts) + self.counts.index(players)
 
 
 # Names that reach a descriptor the command already holds; opened anew, the file behind one would be
@@ -142,23 +191,24 @@ def open_destination(path: str) -> tuple[int, bool]:
 
 
 class RecordFile:
-    """The records of a run, in the order of the games, each written whole and at once: a write that
-    fails (a full disk) leaves the file with whole records only, and the error goes to the caller."""
+    """The records of a run, in the order of its games or deals, each written whole and at once: a
+    write that fails (a full disk) leaves the file with whole records only, and the error goes to the
+    caller. A record is a tuple of plain values, one for each of `columns`."""
 
-    def __init__(self, path: str) -> None:
+    def __init__(self, path: str, columns: Sequence[str] = GAME_COLUMNS) -> None:
         self.path = path
+        self.columns = tuple(columns)
         self.jsonl = path.endswith(".jsonl")
         self.descriptor, self.own = open_destination(path)
         self.size = 0
         if not self.jsonl:
-            self.write("seed,result,level\r\n")
+            self.write(",".join(self.columns) + "\r\n")
 
-    def add(self, record: Record) -> None:
-        seed, result, level = record
+    def add(self, record: Sequence[Any]) -> None:
         if self.jsonl:
-            self.write(json.dumps({"seed": seed, "result": result, "level": level}) + "\n")
+            self.write(json.dumps(dict(zip(self.columns, record))) + "\n")
         else:
-            self.write(f"{seed},{result},{level}\r\n")
+            self.write(",".join(map(str, record)) + "\r\n")
 
     def write(self, line: str) -> None:
         encoded = line.encode()
@@ -174,3 +224,15 @@ class RecordFile:
 
     def close(self) -> None:
         os.close(self.descriptor)
+
+
+def open_records(parser: argparse.ArgumentParser, path: str | None,
+                 columns: Sequence[str] = GAME_COLUMNS) -> RecordFile | None:
+    """The record file of `--out`, opened before the run's first task: one that cannot be written is
+    a usage error, and no run ends in vain."""
+    if not path:
+        return None
+    try:
+        return RecordFile(path, columns)
+    except OSError as error:
+        parser.error(f"argument --out: cannot write {path}: {error.strerror or error}")

@@ -1,5 +1,6 @@
-"""Where an eval's games are played: worker processes on this machine, or Ray tasks. Both hand back
-each game's outcome as it finishes and take new seeds from the run's GameOrder."""
+"""Where the tasks of a run (an eval's games, the solver's deals) are done: worker processes on this
+machine, or Ray tasks. Both hand back each task's outcome as it finishes and take new tasks from the
+run's order; `gather` takes the outcomes to the records, the counts and the progress."""
 
 from __future__ import annotations
 
@@ -14,7 +15,8 @@ from typing import Any, Callable, Generator, Sequence
 
 import tornquil
 
-from .records import GameOrder, Record
+from .progress import Progress
+from .records import GameOrder, Record, RecordFile, RunOrder
 from .seats import level_reached, make_player, seat_seed
 
 # Games queued per worker: enough to keep every worker busy between two looks at the results,
@@ -24,17 +26,35 @@ IN_FLIGHT_PER_WORKER = 4
 POLL_SECONDS = 0.2
 RAY_START_SECONDS = 120
 
-# Test hook: a worker that is about to play the game with this seed kills itself with SIGKILL,
-# so that the tests can show what eval does when a worker process dies.
+# Test hook: a worker that is about to play a game or solve a deal with this seed kills itself
+# with SIGKILL, so that the tests can show what a run does when a worker process dies.
 KILL_SEED_VARIABLE = "TORNQUIL_TEST_KILL_SEED"
 
-# An outcome of one game: (seed, record, None) when it finished, (seed, None, reason) when it failed.
-Outcome = tuple[int, "Record | None", "str | None"]
+# An outcome of one task (a game's seed, a deal): (task, record, None) when it finished,
+# (task, None, reason) when it failed.
+Outcome = tuple[Any, Any, "str | None"]
 WORKER_DIED = "its worker process died"
 
 
 class GameFailed(Exception):
-    """A game that raised in a worker, carried back by its text (the module's faults do not pickle)."""
+    """A game or deal that raised in a worker, carried back by its text (the module's faults do not pickle)."""
+
+
+def kill_if_asked(seed: int) -> None:
+    if os.environ.get(KILL_SEED_VARIABLE) == str(seed):
+        os.kill(os.getpid(), signal.SIGKILL)
+
+
+def in_worker(work: Callable[..., Any], *arguments: Any) -> Any:
+    try:
+        return work(*arguments)
+    except BaseException as error:
+        raise GameFailed(f"{type(error).__name__}: {error}") from None
+
+
+def call_task(call: Callable[[Any], Any], task: Any) -> Any:
+    """Runs one task of a picklable call: the function that Ray runs for any kind of run."""
+    return call(task)
 
 
 def play_seeded_game(seats: Sequence[str], options: argparse.Namespace, seed: int) -> Record:
@@ -45,12 +65,8 @@ def play_seeded_game(seats: Sequence[str], options: argparse.Namespace, seed: in
 
 
 def play_game_in_worker(seats: Sequence[str], options: argparse.Namespace, seed: int) -> Record:
-    if os.environ.get(KILL_SEED_VARIABLE) == str(seed):
-        os.kill(os.getpid(), signal.SIGKILL)
-    try:
-        return play_seeded_game(seats, options, seed)
-    except BaseException as error:
-        raise GameFailed(f"{type(error).__name__}: {error}") from None
+    kill_if_asked(seed)
+    return in_worker(play_seeded_game, seats, options, seed)
 
 
 class GameCall:
@@ -64,7 +80,7 @@ class GameCall:
 
 
 class Interruption:
-    """Ctrl-C during an eval only asks it to stop: the loop that waits for games looks at the request,
+    """Ctrl-C during a run only asks it to stop: the loop that waits for games looks at the request,
     so that no KeyboardInterrupt lands in the middle of a pool's or Ray's own bookkeeping."""
 
     def __init__(self) -> None:
@@ -92,32 +108,32 @@ def new_pool(workers: int) -> ProcessPoolExecutor:
 
 
 def stop_pool(pool: ProcessPoolExecutor) -> None:
-    # Shutting down alone would wait for the games being played; an eval that stops does not.
+    # Shutting down alone would wait for the tasks being done; a run that stops does not.
     for process in list((getattr(pool, "_processes", None) or {}).values()):
         if process.is_alive():
             process.terminate()
     pool.shutdown(wait=True, cancel_futures=True)
 
 
-def outcome_of(future: Future[Any], seed: int) -> Outcome:
+def outcome_of(future: Future[Any], task: Any) -> Outcome:
     try:
-        return seed, future.result(), None
+        return task, future.result(), None
     except BrokenProcessPool:
-        return seed, None, WORKER_DIED
+        return task, None, WORKER_DIED
     except Exception as error:
-        return seed, None, str(error)
+        return task, None, str(error)
 
 
-def local_outcomes(call: Callable[[int], Any], order: GameOrder, jobs: int,
+def local_outcomes(call: Callable[[Any], Any], order: RunOrder, jobs: int,
                    interruption: Interruption) -> Generator[Outcome, None, None]:
-    """Plays the games on `jobs` processes, a few per worker queued at a time. A worker that dies
-    breaks its whole pool and fails every game queued in it; those games are played again, each in a
-    process of its own, so that only a game whose own process dies counts as failed."""
+    """Does the tasks on `jobs` processes, one at a time in each, a few per worker queued. A worker
+    that dies breaks its whole pool and fails every task queued in it; those tasks are done again,
+    each in a process of its own, so that only a task whose own process dies counts as failed."""
     pool = new_pool(jobs)
-    in_flight: dict[Future[Any], int] = {}
+    in_flight: dict[Future[Any], Any] = {}
     try:
         while not interruption.requested:
-            suspects: list[int] = []
+            suspects: list[Any] = []
             while not suspects and len(in_flight) < IN_FLIGHT_PER_WORKER * jobs:
                 seed = order.take()
                 if seed is None:
@@ -145,10 +161,10 @@ def local_outcomes(call: Callable[[int], Any], order: GameOrder, jobs: int,
         stop_pool(pool)
 
 
-def outcomes_alone(call: Callable[[int], Any], seeds: list[int], jobs: int,
+def outcomes_alone(call: Callable[[Any], Any], seeds: list[Any], jobs: int,
                    interruption: Interruption) -> Generator[Outcome, None, None]:
     waiting = list(reversed(seeds))
-    running: dict[Future[Any], tuple[int, ProcessPoolExecutor]] = {}
+    running: dict[Future[Any], tuple[Any, ProcessPoolExecutor]] = {}
     try:
         while (waiting or running) and not interruption.requested:
             while waiting and len(running) < jobs:
@@ -216,16 +232,16 @@ def start_ray(ray: Any, address: str, cpus: int, interruption: Interruption) -> 
         signal.signal(signal.SIGALRM, previous)
 
 
-def ray_outcomes(ray: Any, seats: Sequence[str], settings: argparse.Namespace, order: GameOrder,
-                 limit: int, interruption: Interruption) -> Generator[Outcome, None, None]:
-    """Plays the games as Ray tasks, at most `limit` at a time, and hands each back as it finishes.
-    A task whose worker dies is tried once more, like a local game; then it counts as failed."""
-    task = ray.remote(max_retries=1)(play_game_in_worker)
-    in_flight: dict[Any, int] = {}
+def ray_outcomes(ray: Any, call: Callable[[Any], Any], order: RunOrder, limit: int,
+                 interruption: Interruption) -> Generator[Outcome, None, None]:
+    """Does the tasks as Ray tasks, at most `limit` at a time, and hands each back as it finishes.
+    A task whose worker dies is tried once more, like a local one; then it counts as failed."""
+    remote = ray.remote(max_retries=1)(call_task)
+    in_flight: dict[Any, Any] = {}
     try:
         while not interruption.requested:
             while len(in_flight) < limit and (seed := order.take()) is not None:
-                in_flight[task.remote(seats, settings, seed)] = seed
+                in_flight[remote.remote(call, seed)] = seed
             if not in_flight:
                 return
             ready, rest = ray.wait(list(in_flight), num_returns=1, timeout=POLL_SECONDS)
@@ -253,24 +269,68 @@ def ray_result(ray: Any, reference: Any) -> tuple[Record | None, str | None]:
 
 def game_outcomes(options: argparse.Namespace, seats: list[str], ray: Any, order: GameOrder,
                   interruption: Interruption, settings: argparse.Namespace) -> Generator[Outcome, None, None]:
-    total = options.games
-    jobs = min(options.jobs, total)
+    return task_outcomes(GameCall(seats, settings), order, options.jobs, ray, options.ray, interruption,
+                         "eval", "game(s)")
+
+
+def task_outcomes(call: Callable[[Any], Any], order: RunOrder, jobs: int, ray: Any, address: str | None,
+                  interruption: Interruption, command: str, units: str) -> Generator[Outcome, None, None]:
+    """The outcomes of the run's tasks, from worker processes or, with `ray`, from Ray tasks on the
+    cluster at `address` (a local instance when it is empty)."""
+    total = order.total
+    jobs = min(jobs, total)
     if ray is None:
-        print(f"tornquil eval: {total} game(s) on {jobs} process(es)", file=sys.stderr, flush=True)
+        print(f"tornquil {command}: {total} {units} on {jobs} process(es)", file=sys.stderr, flush=True)
         order.keep_busy(IN_FLIGHT_PER_WORKER * jobs)
-        yield from local_outcomes(GameCall(seats, settings), order, jobs, interruption)
+        yield from local_outcomes(call, order, jobs, interruption)
         return
-    place = f"the Ray cluster at {options.ray}" if options.ray else "a local Ray instance"
+    place = f"the Ray cluster at {address}" if address else "a local Ray instance"
     try:
-        start_ray(ray, options.ray, jobs, interruption)
+        start_ray(ray, address or "", jobs, interruption)
         if interruption.requested:
             return
         cpus = max(1, int(ray.cluster_resources().get("CPU", 1)))
-        print(f"tornquil eval: {total} game(s) as Ray tasks on {place} with {cpus} CPU(s)",
+        print(f"tornquil {command}: {total} {units} as Ray tasks on {place} with {cpus} CPU(s)",
               file=sys.stderr, flush=True)
         limit = min(IN_FLIGHT_PER_WORKER * cpus, total)
         order.keep_busy(limit)
-        yield from ray_outcomes(ray, seats, settings, order, limit, interruption)
+        yield from ray_outcomes(ray, call, order, limit, interruption)
     finally:
         # Also after a start that failed half-way: the processes it started go with it.
         ray.shutdown()
+
+
+def gather(outcomes: Generator[Outcome, None, None], order: RunOrder, records: RecordFile | None,
+           progress: Progress, count: Callable[[Any, Any], None], name: Callable[[Any], str],
+           command: str) -> int:
+    """Takes each outcome as it comes: `count` notes it (a record, or None for a failed task, which
+    is also named on standard error), its record and those that waited for it go to `records` in
+    the run's order, and the progress moves on. However the run ends, the records of every finished
+    task are written. The status: 1 when Ray did not start or the records could not be written
+    (said on standard error), else 0; a reader of standard output that went away ends the command."""
+    status = 0
+    try:
+        for task, record, reason in outcomes:
+            if record is None:
+                progress.say(f"tornquil {command}: {name(task)} failed: {reason}")
+            count(task, record)
+            for due in order.finish(task, record):
+                if records is not None:
+                    records.add(due)
+            progress.update(failed=record is None)
+        if records is not None:
+            for due in order.rest():
+                records.add(due)
+    except RayStartFailed as error:
+        progress.say(f"tornquil {command}: {error}")
+        status = 1
+    except BrokenPipeError:
+        raise  # a reader that went away ends the command quietly
+    except OSError as error:
+        path = records.path if records is not None else "the records"
+        progress.say(f"tornquil {command}: cannot write {path}: {error.strerror or error}")
+        status = 1
+    finally:
+        outcomes.close()
+        progress.close()
+    return status

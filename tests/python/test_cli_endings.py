@@ -363,6 +363,16 @@ class TestStreams:
         assert child.returncode == 141, err.decode()
         assert b"Traceback" not in err and b"Exception ignored" not in err
 
+    @pytest.mark.parametrize("arguments", [["play", "random", "--seed", "3"], ["eval", "random", "--games", "2"],
+                                           ["solve", "--seed", "1002"]])
+    def test_a_full_standard_output_ends_the_command_in_one_line(self, arguments):
+        with open("/dev/full", "w") as full:
+            run = subprocess.run([str(COMMAND), *arguments], stdout=full, stderr=subprocess.PIPE, env=environment(),
+                                 timeout=120)
+        lines = [line for line in run.stderr.decode().splitlines() if line.startswith("tornquil:")]
+        assert run.returncode == 1 and lines == ["tornquil: cannot write standard output: No space left on device"]
+        assert "Traceback" not in run.stderr.decode()
+
     @pytest.mark.parametrize("variables", [{"PYTHONIOENCODING": "ascii"}, {"LC_ALL": "C", "PYTHONUTF8": "0"}])
     def test_an_output_without_the_suit_symbols_gets_a_stand_in_for_them(self, variables):
         run = tornquil_command("play", "random", "--seed", "3", env=environment(**variables))

@@ -43,3 +43,10 @@ def test_the_action_table_gives_the_environments_index_ranges():
     ranges = [(int(first), int(last or first) - int(first) + 1)
               for first, last in re.findall(r"^\| (\d+)(?:–(\d+))? \| ", table, re.M)]
     assert ranges == sorted(tornquil_env.ACTION_BLOCKS.values())
+
+
+def test_the_solver_example_replays_its_winning_line_and_seats_the_solver():
+    child = run_python(example_code("## The full-information solver"), NO_COLOR="1")
+    assert child.returncode == 0, child.stderr.decode()
+    assert child.stdout.decode() == ("Won at level 12 with 57 actions\nreplayed: PyGameResult.Won\n"
+                                     "solver seats: PyGameResult.Won\n")
