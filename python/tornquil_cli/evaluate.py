@@ -78,7 +78,7 @@ def command_eval(options: argparse.Namespace) -> int:
     seats = shared.seats_of(options)
     parser = options.parser
     if "human" in seats:
-        parser.error("eval plays without a person: use mcts or random seats")
+        parser.error("eval plays without a person: use mcts, fair, full or random seats")
     if options.ray in SEAT_KINDS:
         parser.error(f"--ray took {options.ray!r} for the address of a Ray cluster: put the seats before --ray")
     check_destinations(parser, options)

@@ -21,6 +21,13 @@ NODES_MAX = 2**64 - 1
 TABLE_MIB_MAX = 1_048_576  # the solver's own limit: a table of 1 TiB
 INFORMATION_KINDS = ("own", "full")
 SEARCH_OPTIONS = ("playouts", "threads", "heuristics", "policy", "seconds", "information")
+# The options each kind of seat uses; the others would change nothing. A fair or full seat without
+# --seconds decides in DEFAULT_DECISION_SECONDS (seats.py).
+OPTIONS_OF_KIND = {
+    "mcts": SEARCH_OPTIONS,
+    "fair": ("threads", "seconds"),
+    "full": ("seconds",),
+}
 
 INTERRUPTED = 130
 
@@ -161,11 +168,21 @@ def refuse_idle_options(parser: argparse.ArgumentParser, options: argparse.Names
     hints = getattr(options, "hints", False)
     if hints and "human" not in seats:
         parser.error("--hints needs a human seat")
-    idle = [options.given[name] for name in SEARCH_OPTIONS if name in options.given]
-    if idle and "mcts" not in seats and not hints:
-        flags = ", ".join(idle)
-        wanted = "an mcts seat or --hints with a human seat" if hasattr(options, "hints") else "an mcts seat"
-        parser.error(f"{flags}: the search options need {wanted}")
+    used = {name for kind in seats for name in OPTIONS_OF_KIND.get(kind, ())}
+    if hints:
+        used.update(OPTIONS_OF_KIND["mcts"])
+    idle = [name for name in SEARCH_OPTIONS if name in options.given and name not in used]
+    if idle:
+        flags = ", ".join(options.given[name] for name in idle)
+        parser.error(f"{flags}: the search options need {seats_for(idle, hasattr(options, 'hints'))}")
+
+
+def seats_for(idle: Sequence[str], can_hint: bool) -> str:
+    """The seats that would use every one of `idle`, as a usage error names them."""
+    kinds = [kind for kind, used in OPTIONS_OF_KIND.items() if all(name in used for name in idle)]
+    wanted = " or ".join([", ".join(kinds[:-1]), kinds[-1]] if len(kinds) > 1 else kinds)
+    wanted = f"an {wanted} seat"
+    return wanted + " or --hints with a human seat" if can_hint else wanted
 
 
 def search_settings(options: argparse.Namespace) -> argparse.Namespace:

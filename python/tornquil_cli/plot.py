@@ -57,6 +57,9 @@ def plot_levels(path: str, tally: Tally, title: str, pyplot: Any) -> None:
 
 def plot_title(seats: Sequence[str], options: argparse.Namespace, tally: Tally) -> str:
     what = " ".join(seats)
+    if "fair" in seats or "full" in seats:
+        seconds = options.seconds if getattr(options, "seconds", None) is not None else 0.25
+        what += f"; fair and full seats: {seconds:g} s a decision"
     if "mcts" in seats:
         what += (f"; search: {options.playouts} playouts, {options.threads} thread(s), heuristics "
                  f"{'on' if options.heuristics else 'off'}, policy {options.policy}")

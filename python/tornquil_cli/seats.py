@@ -8,11 +8,15 @@ from typing import Any
 
 import _tornquil_native
 import tornquil
+import tornquil_solver
 
-# Every kind a command line may name; eval takes those that need no person.
-SEAT_KINDS = ("mcts", "random", "human")
-UNATTENDED_KINDS = ("mcts", "random")
+# Every kind a command line may name; eval takes those that need no person. `fair` decides only
+# from what its seat can know; `full` plays the full-information solver's lines.
+SEAT_KINDS = ("mcts", "fair", "full", "random", "human")
+UNATTENDED_KINDS = ("mcts", "fair", "full", "random")
 MAX_LEVEL = 12
+# The time a fair or full seat takes for a decision when --seconds is not given.
+DEFAULT_DECISION_SECONDS = 0.25
 
 
 def search_keywords(options: argparse.Namespace) -> dict[str, Any]:
@@ -30,9 +34,18 @@ def new_search(options: argparse.Namespace) -> Any:
                                        **search_keywords(options))
 
 
+def decision_seconds(options: argparse.Namespace) -> float:
+    return options.seconds if options.seconds is not None else DEFAULT_DECISION_SECONDS
+
+
 def make_player(kind: str, options: argparse.Namespace, seed: int | None) -> Any:
     if kind == "mcts":
         return new_search(options)
+    if kind == "fair":
+        return tornquil_solver.FairPlayer(seconds=decision_seconds(options), threads=options.threads)
+    if kind == "full":
+        # The time alone bounds a decision.
+        return tornquil_solver.SolverPlayer(nodes=2**64 - 1, seconds=decision_seconds(options))
     if kind == "random":
         return tornquil.players.RandomPlayer(seed)
     return tornquil.players.InputPlayer()

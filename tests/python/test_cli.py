@@ -144,3 +144,20 @@ def test_interrupting_eval_still_reports_the_games_it_finished():
     assert child.returncode == 130
     assert b"Traceback" not in err
     assert b"games: " in out and b" of 400" in out
+
+
+@pytest.mark.parametrize("seats", [["fair", "fair"], ["full"], ["fair", "full", "random"]])
+def test_fair_and_full_seats_play_within_their_seconds(seats):
+    child = tornquil_command("eval", *seats, "--games", "2", "--seconds", "0.02", "--jobs", "1")
+    assert child.returncode == 0, child.stderr.decode()
+    assert "won" in child.stdout.decode()
+
+
+@pytest.mark.parametrize("arguments, message", [
+    (["eval", "full", "--threads", "2"], "--threads: the search options need an mcts or fair seat"),
+    (["eval", "random", "--seconds", "1"], "--seconds: the search options need an mcts, fair or full seat"),
+    (["eval", "fair", "--playouts", "9"], "--playouts: the search options need an mcts seat"),
+])
+def test_options_a_fair_or_full_seat_does_not_use_are_refused(arguments, message):
+    child = tornquil_command(*arguments)
+    assert child.returncode == 2 and message in child.stderr.decode()

@@ -130,7 +130,10 @@ def test_a_second_instance_of_the_module_has_classes_and_a_fault_of_its_own():
 def test_a_sub_interpreter_imports_and_plays_with_its_own_module():
     from conftest import run_python
     code = """
-import _xxsubinterpreters as interpreters
+try:
+    import _interpreters as interpreters  # 3.13 and later
+except ImportError:
+    import _xxsubinterpreters as interpreters
 import tornquil
 interpreter = interpreters.create()
 interpreters.run_string(interpreter, '''
