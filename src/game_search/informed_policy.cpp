@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -61,10 +62,13 @@ std::size_t draw_index(const double* scores, std::size_t count, double temperatu
   if (temperature <= 0)
     return static_cast<std::size_t>(std::max_element(scores, scores + count) - scores);
   const bool any_survives = best > kLoses / 2;
+  // A choice scored this many temperatures below the best has a weight below e^-12: it is left
+  // out, which spares most of the exponentials of a long list.
+  const double cutoff = best - 12 * temperature;
   std::array<double, max_actions> weights{};
   double total = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const bool excluded = any_survives && scores[i] <= kLoses / 2;
+    const bool excluded = (any_survives && scores[i] <= kLoses / 2) || scores[i] < cutoff;
     weights[i] = excluded ? 0.0 : std::exp((scores[i] - best) / temperature);
     total += weights[i];
   }
@@ -138,20 +142,19 @@ Action choose_discard(const State<N>& state, Xoshiro256& rng, const PolicyWeight
     keep[i] = keep_value(hand[i], w);
     value[i] = attack_value(hand[i]);
   }
+  // Each subset's sum and cost from the subset without its lowest card: one addition each.
+  std::array<int, 256> sums{};
+  std::array<double, 256> costs{};
   std::array<double, 256> scores{};
   std::array<std::uint8_t, 256> masks{};
   std::size_t options = 0;
   for (unsigned mask = 1; mask < (1U << count); ++mask) {
-    int sum = 0;
-    double cost = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      if ((mask >> i) & 1U) {
-        sum += value[i];
-        cost += keep[i];
-      }
-    }
-    if (sum < amount) continue;
-    scores[options] = -cost;
+    const auto lowest = static_cast<std::size_t>(std::countr_zero(mask));
+    const unsigned rest = mask & (mask - 1);
+    sums[mask] = sums[rest] + value[lowest];
+    costs[mask] = costs[rest] + keep[lowest];
+    if (sums[mask] < amount) continue;
+    scores[options] = -costs[mask];
     masks[options] = static_cast<std::uint8_t>(mask);
     ++options;
   }
