@@ -47,6 +47,7 @@ struct Settings {
   std::uint64_t nodes = 1'000'000;
   double exploration = 0.7;
   double level_reward = 1.0 / 12;
+  bool partners_by_policy = false;
 };
 
 // One game's outcome, as a child process reports it through its pipe.
@@ -68,6 +69,7 @@ AnyPlayer make_player(const Settings& settings, std::uint64_t seed) {
     fair.iterations = settings.playouts;
     fair.exploration = settings.exploration;
     fair.level_reward = settings.level_reward;
+    fair.partners_by_policy = settings.partners_by_policy;
     return FairPlayer(fair);
   }
   if (settings.player == "solver") {
@@ -197,6 +199,8 @@ Settings parse(int argc, char** argv) {
     } else if (flag == "--playout-policy") {
       settings.playout_policy =
           value == "informed" ? PlayoutPolicy::Informed : PlayoutPolicy::Random;
+    } else if (flag == "--partners") {
+      settings.partners_by_policy = value == "policy";
     } else if (flag == "--level-reward") {
       settings.level_reward = std::stod(value);
     } else if (flag == "--exploration") {

@@ -73,13 +73,13 @@ struct RootTally {
 template <std::size_t N>
 class InformationSetSearch {
  public:
-  InformationSetSearch(const State<N>& root, std::uint64_t seed, double exploration,
-                       double level_reward)
+  InformationSetSearch(const State<N>& root, std::uint64_t seed, const FairSettings& settings)
       : root_(root),
         sampling_(StdRng::seed_from_u64(seed)),
         playout_rng_(seed ^ 0x5851F42D4C957F2DULL),
-        exploration_(exploration),
-        level_reward_(level_reward) {
+        exploration_(settings.exploration),
+        level_reward_(settings.level_reward),
+        partners_by_policy_(settings.partners_by_policy) {
     nodes_.push_back(TreeNode{});
   }
 
@@ -95,7 +95,8 @@ class InformationSetSearch {
         ended = GameResult::lost(world.reward());
         break;
       }
-      const auto [child, expanded] = choose(node);
+      const bool partner = partners_by_policy_ && world.has_turn != root_.has_turn;
+      const auto [child, expanded] = partner ? follow_partner(node, world) : choose(node);
       const Action move = decode_move(nodes_[child].move);
       path_.push_back(child);
       node = child;
@@ -152,6 +153,29 @@ class InformationSetSearch {
     return {best, false};
   }
 
+  // Another seat's move, as that seat would make it knowing its own cards in this world: the
+  // playout policy's. The tree keeps it, so that what follows is told apart by it.
+  std::pair<std::uint32_t, bool> follow_partner(std::uint32_t node, const State<N>& world) {
+    const Action move = *informed_action(world, policy_moves_, playout_rng_, playout_weights());
+    const MoveCode code = encode_move(move);
+    for (std::uint32_t child = nodes_[node].first_child; child != kNone;
+         child = nodes_[child].next_sibling) {
+      if (nodes_[child].move == code) return {child, false};
+    }
+    return {add_child_with(node, code), true};
+  }
+
+  std::uint32_t add_child_with(std::uint32_t node, MoveCode code) {
+    const auto index = static_cast<std::uint32_t>(nodes_.size());
+    TreeNode child;
+    child.move = code;
+    child.available = 1;
+    child.next_sibling = nodes_[node].first_child;
+    nodes_.push_back(child);
+    nodes_[node].first_child = index;
+    return index;
+  }
+
   // Adds a child for one of this world's moves that the node does not have yet, drawn at random.
   std::uint32_t add_child(std::uint32_t node) {
     missing_.clear();
@@ -163,16 +187,8 @@ class InformationSetSearch {
       }
       if (!present) missing_.push_back(code);
     }
-    const MoveCode code =
-        missing_[playout_rng_.uniform(static_cast<std::uint32_t>(missing_.size()))];
-    const auto index = static_cast<std::uint32_t>(nodes_.size());
-    TreeNode child;
-    child.move = code;
-    child.available = 1;
-    child.next_sibling = nodes_[node].first_child;
-    nodes_.push_back(child);
-    nodes_[node].first_child = index;
-    return index;
+    return add_child_with(
+        node, missing_[playout_rng_.uniform(static_cast<std::uint32_t>(missing_.size()))]);
   }
 
   const State<N> root_;
@@ -183,6 +199,8 @@ class InformationSetSearch {
   std::vector<TreeNode> nodes_;
   std::vector<std::uint32_t> path_;
   ActionBuffer moves_;
+  ActionBuffer policy_moves_;
+  bool partners_by_policy_;
   std::vector<MoveCode> codes_;
   std::vector<MoveCode> missing_;
 };
@@ -217,7 +235,7 @@ Action FairPlayer::play(const State<N>& state, const DecisionCheck& check) {
   std::vector<std::exception_ptr> failures(threads);
   const auto search = [&](std::size_t index, const DecisionCheck* own_check) {
     InformationSetSearch<N> tree(state, base_seed + 0x9E3779B97F4A7C15ULL * (index + 1),
-                                 settings_.exploration, settings_.level_reward);
+                                 settings_);
     Clock::time_point last_check = Clock::now();
     while (!stop.load(std::memory_order_relaxed)) {
       const std::uint64_t first = claimed.fetch_add(kIterationsPerLook, std::memory_order_relaxed);

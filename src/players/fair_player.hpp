@@ -31,6 +31,9 @@ struct FairSettings {
   // What a lost playout earns for each level it reached, a won one earning 1: below 1/12, reaching
   // the end counts for more than the levels on the way.
   double level_reward = 1.0 / 12;
+  // The other seats' moves in the tree are the playout policy's, made knowing their own cards in
+  // the sampled world, rather than chosen by the tree as if they did not know them.
+  bool partners_by_policy = false;
   // Seeds the worlds and playouts of every decision alike (each thread its own stream); without
   // one each decision draws its seeds from the operating system.
   std::optional<std::uint64_t> seed;
