@@ -23,10 +23,7 @@
 #include "players/mcts_player.hpp"
 #include "players/random_player.hpp"
 #include "players/solver_player.hpp"
-
-#ifndef NDEBUG
-#error "benchmarks report only from an optimised build (configure with -DCMAKE_BUILD_TYPE=Release)"
-#endif
+#include "strength_tally.hpp"
 
 namespace tornquil {
 namespace {
@@ -143,25 +140,20 @@ std::vector<Record> play_row(const Settings& settings, std::size_t players) {
 
 void report(const Settings& settings, std::size_t players, const std::vector<Record>& records,
             double seconds) {
-  const double n = static_cast<double>(records.size());
-  double wins = 0, levels = 0, squares = 0, decision_seconds = 0, decisions = 0;
+  bench::Tally tally;
+  double decision_seconds = 0;
+  double decisions = 0;
   for (const Record& record : records) {
-    wins += record.won;
-    levels += record.level;
-    squares += static_cast<double>(record.level) * record.level;
+    tally.add(record.won ? GameResult::won()
+                         : GameResult::lost(static_cast<std::uint8_t>(record.level)));
     decision_seconds += record.decision_seconds;
     decisions += record.decisions;
   }
-  constexpr double z = 1.959963984540054;
-  const double p = wins / n;
-  const double centre = (p + z * z / (2 * n)) / (1 + z * z / n);
-  const double half = z * std::sqrt(p * (1 - p) / n + z * z / (4 * n * n)) / (1 + z * z / n);
-  const double mean = levels / n;
-  const double variance = n > 1 ? std::max(0.0, (squares - n * mean * mean) / (n - 1)) : 0.0;
+  const auto [low, high] = tally.wilson();
   std::printf("| %zu | %s | %d | %.1f%% [%.1f, %.1f] | %.2f ± %.2f | %.3f | %.0f s |\n", players,
-              settings.player.c_str(), static_cast<int>(n), 100 * p,
-              100 * std::max(0.0, centre - half), 100 * std::min(1.0, centre + half), mean,
-              z * std::sqrt(variance / n), decision_seconds / std::max(1.0, decisions), seconds);
+              settings.player.c_str(), tally.games, 100.0 * tally.wins / tally.games, low, high,
+              tally.mean_level(), tally.level_half_width(),
+              decision_seconds / std::max(1.0, decisions), seconds);
   std::fflush(stdout);
 }
 

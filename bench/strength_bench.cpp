@@ -26,10 +26,7 @@
 #include "players/game_driver.hpp"
 #include "players/mcts_player.hpp"
 #include "players/random_player.hpp"
-
-#ifndef NDEBUG
-#error "benchmarks report only from an optimised build (configure with -DCMAKE_BUILD_TYPE=Release)"
-#endif
+#include "strength_tally.hpp"
 
 namespace tornquil {
 namespace {
@@ -48,41 +45,7 @@ struct Settings {
   std::optional<double> cell_seconds;
 };
 
-struct Tally {
-  int games = 0;
-  int wins = 0;
-  double level_total = 0;
-  double level_squares = 0;
-
-  void add(const GameResult& result) {
-    const double level = result.is_won() ? GameResult::max_score() : result.level();
-    ++games;
-    wins += result.is_won() ? 1 : 0;
-    level_total += level;
-    level_squares += level * level;
-  }
-};
-
-constexpr double kZ95 = 1.959963984540054;
-
-// The Wilson score interval, in percent.
-std::pair<double, double> wilson(int wins, int games) {
-  const double n = games;
-  const double p = wins / n;
-  const double z2 = kZ95 * kZ95;
-  const double centre = (p + z2 / (2 * n)) / (1 + z2 / n);
-  const double half = kZ95 * std::sqrt(p * (1 - p) / n + z2 / (4 * n * n)) / (1 + z2 / n);
-  return {100 * std::max(0.0, centre - half), 100 * std::min(1.0, centre + half)};
-}
-
-// Half the width of the normal interval of the mean level, from the sample variance.
-double level_half_width(const Tally& tally) {
-  if (tally.games < 2) return NAN;
-  const double n = tally.games;
-  const double mean = tally.level_total / n;
-  const double variance = std::max(0.0, (tally.level_squares - n * mean * mean) / (n - 1));
-  return kZ95 * std::sqrt(variance / n);
-}
+using bench::Tally;
 
 // One player object answers for every seat, so a seeded random player draws one sequence.
 template <std::size_t N, typename Player>
@@ -117,11 +80,11 @@ void print_row(std::size_t n, const char* playouts, const char* heuristics, cons
     std::fflush(stdout);
     return;
   }
-  const auto [low, high] = wilson(tally.wins, tally.games);
+  const auto [low, high] = tally.wilson();
   const double mean = tally.level_total / tally.games;
   std::printf("| %zu | %s | %s | %s | %s | %d | %.1f%% [%.1f, %.1f] | %.2f ± %.2f | %.1f s |\n", n,
               playouts, heuristics, policy, information, tally.games,
-              100.0 * tally.wins / tally.games, low, high, mean, level_half_width(tally), seconds);
+              100.0 * tally.wins / tally.games, low, high, mean, tally.level_half_width(), seconds);
   std::fflush(stdout);
 }
 

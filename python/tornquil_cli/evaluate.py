@@ -11,9 +11,9 @@ from typing import Any
 from . import options as shared
 from .options import INTERRUPTED
 from .plot import picture_type, plot_levels, plot_problem, plot_title
-from .progress import Progress, import_optional
+from .progress import Progress
 from .records import GameOrder, Record, RecordFile, Tally, open_records
-from .runners import Interruption, game_outcomes, gather
+from .runners import Interruption, game_outcomes, gather, ray_if_asked
 from .seats import MAX_LEVEL, SEAT_KINDS, UNATTENDED_KINDS
 
 ENDINGS = ("exit status: 0 when every game was played, 1 when a game failed or a file could not be written,"
@@ -85,11 +85,7 @@ def command_eval(options: argparse.Namespace) -> int:
     # From here on a Ctrl-C only asks the run to stop, even while Ray or matplotlib is imported or
     # Ray starts: whatever the moment, the run ends through the summary.
     with Interruption() as interruption:
-        ray = None
-        if options.ray is not None:
-            ray = import_optional("ray")
-            if ray is None:
-                parser.error("--ray needs Ray; install it with: pip install 'tornquil[ray]' (or pip install ray)")
+        ray = ray_if_asked(parser, options)
         pyplot: Any = None
         if options.plot:
             pyplot = load_pyplot(parser, options.plot)

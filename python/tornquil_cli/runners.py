@@ -15,7 +15,7 @@ from typing import Any, Callable, Generator, Sequence
 
 import tornquil
 
-from .progress import Progress
+from .progress import Progress, import_optional
 from .records import GameOrder, Record, RecordFile, RunOrder
 from .seats import level_reached, make_player, seat_seed
 
@@ -179,6 +179,16 @@ def outcomes_alone(call: Callable[[Any], Any], seeds: list[Any], jobs: int,
     finally:
         for _, alone in running.values():
             stop_pool(alone)
+
+
+def ray_if_asked(parser: argparse.ArgumentParser, options: argparse.Namespace) -> Any:
+    """Ray when --ray was given (a usage error when it is not installed), else None."""
+    if options.ray is None:
+        return None
+    ray = import_optional("ray")
+    if ray is None:
+        parser.error("--ray needs Ray; install it with: pip install 'tornquil[ray]' (or pip install ray)")
+    return ray
 
 
 class RayStartTimeout(BaseException):

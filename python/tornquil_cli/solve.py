@@ -13,9 +13,9 @@ import tornquil_solver
 
 from . import options as shared
 from .options import INTERRUPTED, Given
-from .progress import Progress, import_optional
+from .progress import Progress
 from .records import DealOrder, RecordFile, open_records, share_text
-from .runners import Interruption, gather, in_worker, kill_if_asked, task_outcomes
+from .runners import Interruption, gather, in_worker, kill_if_asked, ray_if_asked, task_outcomes
 from .seats import MAX_LEVEL
 
 ENDINGS = ("exit status: 0 when every deal was solved, whatever the verdicts (Unknown too), 1 when a deal failed"
@@ -153,11 +153,7 @@ def solve_many(options: argparse.Namespace) -> int:
     # From here on a Ctrl-C only asks the run to stop, even while Ray is imported or starts: whatever
     # the moment, the run ends through the summary.
     with Interruption() as interruption:
-        ray = None
-        if options.ray is not None:
-            ray = import_optional("ray")
-            if ray is None:
-                parser.error("--ray needs Ray; install it with: pip install 'tornquil[ray]' (or pip install ray)")
+        ray = ray_if_asked(parser, options)
         records = open_records(parser, options.out, DEAL_COLUMNS)
         try:
             return run_deals(options, records, ray, interruption)

@@ -102,4 +102,47 @@ template <typename State, typename Body>
   return 0;
 }
 
+// What every module definition holds beyond its name, doc and functions: the collector sees and
+// clears the references its state lists (State::for_each_reference calls its argument with each
+// reference field), and the slots that run its exec and declare what it supports.
+template <typename State>
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  auto* state = static_cast<State*>(PyModule_GetState(module));
+  int result = 0;
+  if (state != nullptr) {
+    state->for_each_reference([&](auto*& object) {
+      if (result == 0 && object != nullptr)
+        result = visit(reinterpret_cast<PyObject*>(object), arg);
+    });
+  }
+  return result;
+}
+
+template <typename State>
+int clear_module(PyObject* module) {
+  auto* state = static_cast<State*>(PyModule_GetState(module));
+  if (state != nullptr) state->for_each_reference([](auto*& object) { Py_CLEAR(object); });
+  return 0;
+}
+
+template <typename State>
+void free_module(void* module) {
+  (void)clear_module<State>(static_cast<PyObject*>(module));
+}
+
+template <int (*Exec)(PyObject*)>
+inline PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(Exec)},
+#ifdef Py_mod_gil
+    // Every object that Python threads may share guards itself (see the classes).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+#ifdef Py_mod_multiple_interpreters
+    // Nothing of an instance is shared with another, but search threads are started by whichever
+    // interpreter calls; one GIL per interpreter is not yet claimed.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
+#endif
+    {0, nullptr},
+};
+
 }  // namespace tornquil::capi

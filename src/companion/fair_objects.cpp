@@ -6,7 +6,7 @@
 namespace tornquil::companion {
 namespace {
 
-constexpr const char* kName = "FairPlayer";
+constexpr char kName[] = "FairPlayer";
 
 PyObject* new_fair_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded(type, [&](const ModuleState&) {
@@ -26,32 +26,10 @@ PyObject* new_fair_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   });
 }
 
-PyObject* fair_player_play(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return seat_play<ModuleState, FairPlayer>(self, args, kwargs, kName);
-}
-
-PyObject* fair_player_ranked_actions(PyObject* self, PyObject*) {
-  return seat_ranked_actions<ModuleState, FairPlayer>(self, kName);
-}
-
-PyMethodDef fair_player_methods[] = {
-    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fair_player_play)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"ranked_actions", &fair_player_ranked_actions, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-
 }  // namespace
 
 void add_fair_player_class(ModuleState& state, PyObject* module) {
-  PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(&new_fair_player)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Seat<FairPlayer>>)},
-      {Py_tp_methods, fair_player_methods},
-      {0, nullptr},
-  };
-  state.fair_player_type = make_type<Seat<FairPlayer>>(module, kName, slots);
-  add_to_module(module, kName, reinterpret_cast<PyObject*>(state.fair_player_type));
+  state.fair_player_type = add_seat_class<ModuleState, FairPlayer, kName>(module, &new_fair_player);
 }
 
 }  // namespace tornquil::companion

@@ -40,45 +40,16 @@ int exec_module(PyObject* module) {
   });
 }
 
-ModuleState& state_of(PyObject* module) {
-  return *static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
-int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  Py_VISIT(state_of(module).panic_exception);
-  Py_VISIT(state_of(module).solver_player_type);
-  Py_VISIT(state_of(module).fair_player_type);
-  return 0;
-}
-
-int clear_module(PyObject* module) {
-  Py_CLEAR(state_of(module).panic_exception);
-  Py_CLEAR(state_of(module).solver_player_type);
-  Py_CLEAR(state_of(module).fair_player_type);
-  return 0;
-}
-
-void free_module(void* module) { (void)clear_module(static_cast<PyObject*>(module)); }
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
-#ifdef Py_mod_gil
-    // Every object that Python threads may share guards itself (see the classes).
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-#endif
-    {0, nullptr},
-};
-
 PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "_tornquil_companion",
     .m_doc = "The native side of tornquil's companion modules.",
     .m_size = sizeof(ModuleState),
     .m_methods = functions,
-    .m_slots = slots,
-    .m_traverse = &traverse_module,
-    .m_clear = &clear_module,
-    .m_free = &free_module,
+    .m_slots = module_slots<&exec_module>,
+    .m_traverse = &traverse_module<ModuleState>,
+    .m_clear = &clear_module<ModuleState>,
+    .m_free = &free_module<ModuleState>,
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 // lock is released, or code that a signal handler runs) is refused.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -81,6 +82,38 @@ PyObject* seat_ranked_actions(PyObject* self, const char* class_name) {
     }
     return list;
   });
+}
+
+// The Python class of seats of P named `Name`, made with `make`: its `play(state)`, and
+// `ranked_actions()` for a player that ranks its moves. Added to `module` and returned.
+template <typename State, typename P, const char* Name>
+PyTypeObject* add_seat_class(PyObject* module, newfunc make) {
+  // The entries past the last method stay zero: the table's end.
+  static std::array<PyMethodDef, 3> methods = [] {
+    std::array<PyMethodDef, 3> table{};
+    table[0] = {"play",
+                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                    +[](PyObject* self, PyObject* args, PyObject* kwargs) {
+                      return seat_play<State, P>(self, args, kwargs, Name);
+                    })),
+                METH_VARARGS | METH_KEYWORDS, nullptr};
+    if constexpr (requires(const P& player) { player.ranked_actions(); }) {
+      table[1] = {
+          "ranked_actions",
+          +[](PyObject* self, PyObject*) { return seat_ranked_actions<State, P>(self, Name); },
+          METH_NOARGS, nullptr};
+    }
+    return table;
+  }();
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(make)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Seat<P>>)},
+      {Py_tp_methods, methods.data()},
+      {0, nullptr},
+  };
+  PyTypeObject* type = make_type<Seat<P>>(module, Name, slots);
+  add_to_module(module, Name, reinterpret_cast<PyObject*>(type));
+  return type;
 }
 
 }  // namespace tornquil::companion

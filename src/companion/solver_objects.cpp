@@ -30,20 +30,20 @@ StateEnum to_position(const Argument& state, const Argument& players, const Argu
   raise(PyExc_ValueError, "Only 1-4 players are allowed");
 }
 
-const char* verdict_name(SolveVerdict verdict) {
+const char* verdict_name(solver::Verdict verdict) {
   switch (verdict) {
-    case SolveVerdict::Won:
+    case solver::Verdict::Won:
       return "Won";
-    case SolveVerdict::Lost:
+    case solver::Verdict::Lost:
       return "Lost";
-    case SolveVerdict::Unknown:
+    case solver::Verdict::Unknown:
       break;
   }
   return "Unknown";
 }
 
 // (verdict, line, best level, nodes, seconds), the line as the engine's own action objects.
-Ref solution_tuple(const py::ModuleState& engine, const Solution& solution) {
+Ref solution_tuple(const py::ModuleState& engine, const solver::SolveResult& solution) {
   Ref line = Ref::checked(PyList_New(0));
   for (const Action& action : solution.line) {
     if (PyList_Append(line.get(), py::action_to_python(engine, action).get()) < 0) {
@@ -55,11 +55,13 @@ Ref solution_tuple(const py::ModuleState& engine, const Solution& solution) {
       static_cast<unsigned long long>(solution.nodes), solution.seconds));
 }
 
+constexpr char kSolverPlayerName[] = "SolverPlayer";
+
 PyObject* new_solver_player(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded(type, [&](const ModuleState&) {
-    const auto [nodes, seconds, table_mib, release_gil] =
-        parse_arguments("SolverPlayer", std::array{"nodes", "seconds", "table_mib", "release_gil"},
-                        0, args, kwargs, 0);
+    const auto [nodes, seconds, table_mib, release_gil] = parse_arguments(
+        kSolverPlayerName, std::array{"nodes", "seconds", "table_mib", "release_gil"}, 0, args,
+        kwargs, 0);
     SolverSettings settings;
     settings.per_decision.nodes = to_count(nodes, kDefaultDecisionNodes);
     settings.per_decision.seconds = to_seconds(seconds);
@@ -68,16 +70,6 @@ PyObject* new_solver_player(PyTypeObject* type, PyObject* args, PyObject* kwargs
     return box(type, Seat<SolverPlayer>(SolverPlayer(settings), release));
   });
 }
-
-PyObject* solver_player_play(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return seat_play<ModuleState, SolverPlayer>(self, args, kwargs, "SolverPlayer");
-}
-
-PyMethodDef solver_player_methods[] = {
-    {"play", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&solver_player_play)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
 
 }  // namespace
 
@@ -89,25 +81,23 @@ PyObject* solve(PyObject* module, PyObject* args, PyObject* kwargs) {
     const StateEnum position = to_position(state, players, seed);
     const py::ModuleState& engine =
         state.absent_or_none() ? imported_engine_state() : *engine_state_of(state.object);
-    const SolveBudget budget{to_count(nodes, kDefaultSolveNodes), to_seconds(seconds)};
-    const std::size_t table_bytes = to_table_bytes(table_mib);
+    solver::Budget budget;
+    budget.nodes = to_count(nodes, kDefaultSolveNodes);
+    budget.seconds = to_seconds(seconds);
+    const solver::SolverOptions options{to_table_bytes(table_mib)};
     // The solve works on its own copy, so other threads may run meanwhile.
-    const Solution solution = py::compute_responsively(true, [&](const DecisionCheck& check) {
-      return solve_position(position, budget, table_bytes, check);
-    });
+    const solver::SolveResult solution =
+        py::compute_responsively(true, [&](const DecisionCheck& check) {
+          budget.check = check;
+          return solver::solve(position, budget, options);
+        });
     return solution_tuple(engine, solution);
   });
 }
 
 void add_solver_player_class(ModuleState& state, PyObject* module) {
-  PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(&new_solver_player)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Seat<SolverPlayer>>)},
-      {Py_tp_methods, solver_player_methods},
-      {0, nullptr},
-  };
-  state.solver_player_type = make_type<Seat<SolverPlayer>>(module, "SolverPlayer", slots);
-  add_to_module(module, "SolverPlayer", reinterpret_cast<PyObject*>(state.solver_player_type));
+  state.solver_player_type =
+      add_seat_class<ModuleState, SolverPlayer, kSolverPlayerName>(module, &new_solver_player);
 }
 
 }  // namespace tornquil::companion

@@ -10,6 +10,13 @@ namespace tornquil::companion {
 struct ModuleState : ModuleBase {
   PyTypeObject* solver_player_type = nullptr;
   PyTypeObject* fair_player_type = nullptr;
+
+  template <typename Visit>
+  void for_each_reference(Visit&& visit) {
+    visit(panic_exception);
+    visit(solver_player_type);
+    visit(fair_player_type);
+  }
 };
 
 template <typename Anchor, typename Body>

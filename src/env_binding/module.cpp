@@ -275,26 +275,6 @@ int exec_module(PyObject* module) {
   });
 }
 
-ModuleState& state_of(PyObject* module) {
-  return *static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
-int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  ModuleState& state = state_of(module);
-  Py_VISIT(state.game_type);
-  Py_VISIT(state.panic_exception);
-  return 0;
-}
-
-int clear_module(PyObject* module) {
-  ModuleState& state = state_of(module);
-  Py_CLEAR(state.game_type);
-  Py_CLEAR(state.panic_exception);
-  return 0;
-}
-
-void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
-
 PyMethodDef module_functions[] = {
     {"observation_size",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&observation_size)),
@@ -307,15 +287,6 @@ PyMethodDef module_functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
-#ifdef Py_mod_gil
-    // Every object that Python threads may share guards itself (see the classes).
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-#endif
-    {0, nullptr},
-};
-
 PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "_tornquil_env",
@@ -323,10 +294,10 @@ PyModuleDef module_def = {
         "The native side of tornquil_env: action indices, legal masks and observation vectors.",
     .m_size = sizeof(ModuleState),
     .m_methods = module_functions,
-    .m_slots = module_slots,
-    .m_traverse = &traverse_module,
-    .m_clear = &clear_module,
-    .m_free = &free_module,
+    .m_slots = module_slots<&exec_module>,
+    .m_traverse = &traverse_module<ModuleState>,
+    .m_clear = &clear_module<ModuleState>,
+    .m_free = &free_module<ModuleState>,
 };
 
 }  // namespace

@@ -14,6 +14,12 @@ using namespace tornquil::capi;
 // What one instance of the module owns: its one class and its fault exception.
 struct ModuleState : ModuleBase {
   PyTypeObject* game_type = nullptr;
+
+  template <typename Visit>
+  void for_each_reference(Visit&& visit) {
+    visit(panic_exception);
+    visit(game_type);
+  }
 };
 
 template <typename Anchor, typename Body>

@@ -234,8 +234,7 @@ Action FairPlayer::play(const State<N>& state, const DecisionCheck& check) {
   std::vector<std::vector<RootTally>> tallies(threads);
   std::vector<std::exception_ptr> failures(threads);
   const auto search = [&](std::size_t index, const DecisionCheck* own_check) {
-    InformationSetSearch<N> tree(state, base_seed + 0x9E3779B97F4A7C15ULL * (index + 1),
-                                 settings_);
+    InformationSetSearch<N> tree(state, base_seed + 0x9E3779B97F4A7C15ULL * (index + 1), settings_);
     Clock::time_point last_check = Clock::now();
     while (!stop.load(std::memory_order_relaxed)) {
       const std::uint64_t first = claimed.fetch_add(kIterationsPerLook, std::memory_order_relaxed);

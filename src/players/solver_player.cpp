@@ -6,39 +6,6 @@
 #include "solver/solver.hpp"
 
 namespace tornquil {
-namespace {
-
-solver::Budget budget_of(const SolveBudget& budget, const DecisionCheck& check) {
-  solver::Budget converted;
-  converted.nodes = budget.nodes;
-  converted.seconds = budget.seconds;
-  converted.check = check;
-  return converted;
-}
-
-Solution solution_of(solver::SolveResult result) {
-  Solution solution;
-  solution.verdict = static_cast<SolveVerdict>(result.verdict);
-  solution.line = std::move(result.line);
-  solution.best_level = result.best_level;
-  solution.nodes = result.nodes;
-  solution.seconds = result.seconds;
-  return solution;
-}
-
-}  // namespace
-
-static_assert(static_cast<int>(SolveVerdict::Won) == static_cast<int>(solver::Verdict::Won) &&
-              static_cast<int>(SolveVerdict::Lost) == static_cast<int>(solver::Verdict::Lost) &&
-              static_cast<int>(SolveVerdict::Unknown) ==
-                  static_cast<int>(solver::Verdict::Unknown));
-
-Solution solve_position(const StateEnum& state, const SolveBudget& budget, std::size_t table_bytes,
-                        const DecisionCheck& check) {
-  return solution_of(
-      solver::solve(state, budget_of(budget, check), solver::SolverOptions{table_bytes}));
-}
-
 SolverPlayer::SolverPlayer(SolverSettings settings) : settings_(settings) {}
 SolverPlayer::~SolverPlayer() = default;
 SolverPlayer::SolverPlayer(const SolverPlayer& other) : settings_(other.settings_) {}
@@ -74,11 +41,14 @@ void SolverPlayer::follow(const StateEnum& from, const std::vector<Action>& line
 
 Action SolverPlayer::play(const StateEnum& state, const DecisionCheck& check) {
   if (std::optional<Action> next = next_on_line(state)) return *next;
-  if (!solver_)
+  if (!solver_) {
     solver_ = std::make_unique<solver::Solver>(solver::SolverOptions{settings_.table_bytes});
-  last_solution_ = solution_of(solver_->solve(state, budget_of(settings_.per_decision, check)));
-  const Solution& solution = *last_solution_;
-  if (solution.verdict == SolveVerdict::Won) {
+  }
+  solver::Budget budget = settings_.per_decision;
+  budget.check = check;
+  last_solution_ = solver_->solve(state, budget);
+  const solver::SolveResult& solution = *last_solution_;
+  if (solution.verdict == solver::Verdict::Won) {
     follow(state, solution.line);
     return *next_on_line(state);
   }

@@ -17,41 +17,15 @@
 
 #include "players/play.hpp"
 #include "rules/state_enum.hpp"
+#include "solver/solver.hpp"
 
 namespace tornquil {
 
-namespace solver {
-class Solver;
-}
-
-// What a search ended with: a win with its line, a proof that none exists, or neither.
-enum class SolveVerdict : std::uint8_t { Won = 0, Lost = 1, Unknown = 2 };
-
-struct SolveBudget {
-  std::uint64_t nodes = 1'000'000;  // child positions generated; 0 answers Unknown at once
-  std::optional<double> seconds;    // a wall-clock limit, when given (at least 0)
-};
-
 struct SolverSettings {
-  SolveBudget per_decision;
+  solver::Budget per_decision;  // its `check` is the decision's own
   // The bound of the table of positions proved lost; the table grows to it only as it fills.
-  std::size_t table_bytes = std::size_t{256} << 20;
+  std::size_t table_bytes = solver::kDefaultTableBytes;
 };
-
-struct Solution {
-  SolveVerdict verdict = SolveVerdict::Unknown;
-  // Won: the actions from the position to the win; Unknown: a line to the best level reached;
-  // Lost: none.
-  std::vector<Action> line;
-  std::uint8_t best_level = 0;
-  std::uint64_t nodes = 0;
-  double seconds = 0.0;
-};
-
-// One solve of `state` with a solver of its own. `check` is called at least every 20 ms and may
-// throw to abandon the solve.
-[[nodiscard]] Solution solve_position(const StateEnum& state, const SolveBudget& budget,
-                                      std::size_t table_bytes, const DecisionCheck& check = {});
 
 class SolverPlayer {
  public:
@@ -73,7 +47,9 @@ class SolverPlayer {
   [[nodiscard]] Action play(const StateEnum& state, const DecisionCheck& check);
 
   // What the solver last answered, if it was asked at all.
-  [[nodiscard]] const std::optional<Solution>& last_solution() const { return last_solution_; }
+  [[nodiscard]] const std::optional<solver::SolveResult>& last_solution() const {
+    return last_solution_;
+  }
   [[nodiscard]] const SolverSettings& settings() const { return settings_; }
 
  private:
@@ -86,7 +62,7 @@ class SolverPlayer {
   std::vector<Action> line_;
   std::vector<StateEnum> states_;
   std::size_t next_ = 0;
-  std::optional<Solution> last_solution_;
+  std::optional<solver::SolveResult> last_solution_;
 };
 static_assert(Play<SolverPlayer>);
 

@@ -21,10 +21,6 @@ void add_submodule(PyObject* top, const char* name, AddClasses&& add_classes) {
   add_to_module(top, name, submodule.get());
 }
 
-ModuleState& state_of(PyObject* module) {
-  return *static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
 int exec_module(PyObject* top) {
   return guarded_exec<ModuleState>(top, [top](ModuleState& state) {
     create_panic_exception(state, "tornquil.PanicException");
@@ -41,36 +37,6 @@ int exec_module(PyObject* top) {
   });
 }
 
-int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  ModuleState& state = state_of(module);
-  Py_VISIT(state.panic_exception);
-  for (PyTypeObject* type : state.classes) Py_VISIT(type);
-  return 0;
-}
-
-int clear_module(PyObject* module) {
-  ModuleState& state = state_of(module);
-  Py_CLEAR(state.panic_exception);
-  for (PyTypeObject*& type : state.classes) Py_CLEAR(type);
-  return 0;
-}
-
-void free_module(void* module) { (void)clear_module(static_cast<PyObject*>(module)); }
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
-#ifdef Py_mod_gil
-    // Every object that Python threads may share guards itself (see the classes).
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-#endif
-#ifdef Py_mod_multiple_interpreters
-    // Nothing of an instance is shared with another, but the search threads are started by
-    // whichever interpreter calls; one GIL per interpreter is not yet claimed.
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
-#endif
-    {0, nullptr},
-};
-
 }  // namespace
 
 PyModuleDef module_def = {
@@ -81,10 +47,10 @@ PyModuleDef module_def = {
         "search.",
     .m_size = sizeof(ModuleState),
     .m_methods = nullptr,
-    .m_slots = module_slots,
-    .m_traverse = &traverse_module,
-    .m_clear = &clear_module,
-    .m_free = &free_module,
+    .m_slots = module_slots<&exec_module>,
+    .m_traverse = &traverse_module<ModuleState>,
+    .m_clear = &clear_module<ModuleState>,
+    .m_free = &free_module<ModuleState>,
 };
 
 }  // namespace tornquil::py

@@ -37,6 +37,12 @@ struct ModuleState : ModuleBase {
   [[nodiscard]] PyTypeObject* type() const {
     return classes[class_slot<T>()];
   }
+
+  template <typename Visit>
+  void for_each_reference(Visit&& visit) {
+    visit(panic_exception);
+    for (PyTypeObject*& type : classes) visit(type);
+  }
 };
 
 // The module's definition: the companion modules recognise its objects by it.

@@ -36,7 +36,7 @@ TEST(SolverPlayer, FollowsItsWinningLineAcrossSeatsWithoutAskingAgain) {
     });
     ASSERT_TRUE(std::holds_alternative<GameResult>(outcome)) << players << " players";
     EXPECT_TRUE(std::get<GameResult>(outcome).is_won()) << players << " players";
-    EXPECT_EQ(player.last_solution()->verdict, SolveVerdict::Won);
+    EXPECT_EQ(player.last_solution()->verdict, solver::Verdict::Won);
     EXPECT_EQ(solves, 1) << players << " players";
   }
 }
@@ -46,11 +46,11 @@ TEST(SolverPlayer, AsksAgainWhenTheGameLeavesItsLine) {
   StateEnum state = new_game(2, 1002);
   SolverPlayer solver_seat(quick());
   RandomPlayer wanderer(7);
-  const SolveVerdict first = [&] {
+  const solver::Verdict first = [&] {
     (void)solver_seat.play(state, {});
     return solver_seat.last_solution()->verdict;
   }();
-  ASSERT_EQ(first, SolveVerdict::Won);
+  ASSERT_EQ(first, solver::Verdict::Won);
   const std::uint64_t first_nodes = solver_seat.last_solution()->nodes;
   bool asked_again = false;
   (void)play_to_end(state, [&](const StateEnum& now) {
@@ -74,7 +74,7 @@ TEST(SolverPlayer, InAProvedLossTakesTheFirstActionOffered) {
   const StateEnum lost = new_game(1, 1016);  // a solo deal the solver proves lost at once
   SolverPlayer player(quick());
   EXPECT_EQ(player.play(lost, {}), lost.get_action_space().front());
-  EXPECT_EQ(player.last_solution()->verdict, SolveVerdict::Lost);
+  EXPECT_EQ(player.last_solution()->verdict, solver::Verdict::Lost);
 }
 
 }  // namespace

@@ -301,8 +301,9 @@ TEST(Solver, TheStopCheckIsCalledThroughoutASolve) {
   budget.seconds = 0.3;
   budget.check = [&calls] { ++calls; };
   const SolveResult result = solve(State<1>::create(1064), budget);
-  // One every 10 to 20 ms of the solve, whatever its verdict.
-  EXPECT_GE(calls, static_cast<int>(result.seconds / 0.025));
+  // One every 5 to 20 ms of the solve, whatever its verdict; a machine that other work keeps
+  // busy may pause the solve for longer, so only one call in 50 ms is asked for.
+  EXPECT_GE(calls, static_cast<int>(result.seconds / 0.05));
   EXPECT_GE(result.seconds, 0.1);
 }
 

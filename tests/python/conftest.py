@@ -139,25 +139,33 @@ def card():
     return make
 
 
+def state_after(players, seed, moves=0, choose=lambda actions: actions[0]):
+    """The state of a seeded game for `players` seats after `moves` moves, each the one `choose`
+    picks from the legal actions, as a player would see it."""
+    states = []
+
+    class Stop(Exception):
+        pass
+
+    class Capture:
+        def play(self, state):
+            states.append(state)
+            if len(states) > moves:
+                raise Stop
+            return choose(state.action_space())
+
+    try:
+        tornquil.TornquilGame([Capture()] * players, seed).playout()
+    except Stop:
+        pass
+    return states[-1]
+
+
 @pytest.fixture
 def new_state():
     """The first state of a seeded game for `players` seats, as a player would see it."""
 
     def make(players=1, seed=7):
-        player = FirstActionPlayer()
-
-        class Stop(Exception):
-            pass
-
-        class Capture:
-            def play(self, state):
-                player.states.append(state)
-                raise Stop
-
-        try:
-            tornquil.TornquilGame([Capture()] * players, seed).playout()
-        except Stop:
-            pass
-        return player.states[0]
+        return state_after(players, seed)
 
     return make

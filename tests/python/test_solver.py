@@ -2,7 +2,6 @@
 seats."""
 
 import math
-import random
 import threading
 import time
 
@@ -10,6 +9,7 @@ import pytest
 
 import tornquil
 import tornquil_solver
+from conftest import state_after
 from tornquil_solver import Verdict, solve
 
 
@@ -38,20 +38,7 @@ def test_a_winning_line_wins_the_engines_own_game(players, seed):
 
 
 def test_a_state_a_seat_receives_is_solved_from_where_it_stands():
-    states = []
-
-    class Stop(Exception):
-        pass
-
-    class Capture:
-        def play(self, state):
-            if len(states) == 3:
-                raise Stop
-            states.append(state)
-            return state.action_space()[0]
-
-    with pytest.raises(Stop):
-        tornquil.TornquilGame([Capture()] * 2, 1002).playout()
+    states = [state_after(2, 1002, moves=3)]
     solution = solve(states[-1], seconds=20)
     assert solution.verdict in (Verdict.WON, Verdict.LOST, Verdict.UNKNOWN)
     if solution.verdict == Verdict.WON:
@@ -103,24 +90,8 @@ def test_huge_budgets_are_budgets_the_time_ends():
 
 
 def hard_position():
-    """A three-player position, ten random moves into a deal, that takes the solver seconds."""
-    choices = random.Random(101410)
-    states = []
-
-    class Stop(Exception):
-        pass
-
-    class Wander:
-        def play(self, state):
-            if len(states) == 10:
-                raise Stop
-            states.append(state)
-            actions = state.action_space()
-            return actions[choices.randrange(len(actions))]
-
-    with pytest.raises(Stop):
-        tornquil.TornquilGame([Wander()] * 3, 1014).playout()
-    return states[-1]
+    """A deal whose solve takes minutes: four players, seed 1281."""
+    return state_after(4, 1281)
 
 
 def test_a_solve_lets_other_threads_run():
