@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -38,16 +39,11 @@ namespace {
 using bench::summarise;
 using Clock = std::chrono::steady_clock;
 
-const char* verdict_name(solver::Verdict verdict) {
-  switch (verdict) {
-    case solver::Verdict::Won:
-      return "WON";
-    case solver::Verdict::Lost:
-      return "LOST";
-    case solver::Verdict::Unknown:
-      return "UNKNOWN";
-  }
-  return "?";
+// As the records of the command's solve write it: WON, LOST, UNKNOWN.
+std::string verdict_name(solver::Verdict verdict) {
+  std::string name = solver::verdict_text(verdict);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
 }
 
 // The processor time of the calling thread: other processes on the machine do not count in it.
@@ -142,7 +138,7 @@ struct DealLine {
 std::string csv_line(const DealLine& line) {
   char text[160];
   std::snprintf(text, sizeof text, "%zu,%llu,%s,%u,%llu,%.3f,%zu\n", line.players,
-                static_cast<unsigned long long>(line.seed), verdict_name(line.verdict),
+                static_cast<unsigned long long>(line.seed), verdict_name(line.verdict).c_str(),
                 line.best_level, static_cast<unsigned long long>(line.nodes), line.seconds,
                 line.line_length);
   return text;

@@ -145,4 +145,22 @@ inline PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
+// The definition of a module whose state is a State, made by Exec: multi-phase initialisation,
+// so that each interpreter that imports it gets an instance of its own.
+template <typename State, int (*Exec)(PyObject*)>
+[[nodiscard]] constexpr PyModuleDef module_definition(const char* name, const char* doc,
+                                                      PyMethodDef* functions) {
+  return {
+      .m_base = PyModuleDef_HEAD_INIT,
+      .m_name = name,
+      .m_doc = doc,
+      .m_size = sizeof(State),
+      .m_methods = functions,
+      .m_slots = module_slots<Exec>,
+      .m_traverse = &traverse_module<State>,
+      .m_clear = &clear_module<State>,
+      .m_free = &free_module<State>,
+  };
+}
+
 }  // namespace tornquil::capi

@@ -40,17 +40,8 @@ int exec_module(PyObject* module) {
   });
 }
 
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_tornquil_companion",
-    .m_doc = "The native side of tornquil's companion modules.",
-    .m_size = sizeof(ModuleState),
-    .m_methods = functions,
-    .m_slots = module_slots<&exec_module>,
-    .m_traverse = &traverse_module<ModuleState>,
-    .m_clear = &clear_module<ModuleState>,
-    .m_free = &free_module<ModuleState>,
-};
+PyModuleDef module_def = module_definition<ModuleState, &exec_module>(
+    "_tornquil_companion", "The native side of tornquil's companion modules.", functions);
 
 }  // namespace
 }  // namespace tornquil::companion

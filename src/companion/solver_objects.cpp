@@ -30,18 +30,6 @@ StateEnum to_position(const Argument& state, const Argument& players, const Argu
   raise(PyExc_ValueError, "Only 1-4 players are allowed");
 }
 
-const char* verdict_name(solver::Verdict verdict) {
-  switch (verdict) {
-    case solver::Verdict::Won:
-      return "Won";
-    case solver::Verdict::Lost:
-      return "Lost";
-    case solver::Verdict::Unknown:
-      break;
-  }
-  return "Unknown";
-}
-
 // (verdict, line, best level, nodes, seconds), the line as the engine's own action objects.
 Ref solution_tuple(const py::ModuleState& engine, const solver::SolveResult& solution) {
   Ref line = Ref::checked(PyList_New(0));
@@ -50,9 +38,10 @@ Ref solution_tuple(const py::ModuleState& engine, const solver::SolveResult& sol
       raise_already_set();
     }
   }
-  return Ref::checked(Py_BuildValue(
-      "(sOiKd)", verdict_name(solution.verdict), line.get(), static_cast<int>(solution.best_level),
-      static_cast<unsigned long long>(solution.nodes), solution.seconds));
+  return Ref::checked(Py_BuildValue("(sOiKd)", solver::verdict_text(solution.verdict), line.get(),
+                                    static_cast<int>(solution.best_level),
+                                    static_cast<unsigned long long>(solution.nodes),
+                                    solution.seconds));
 }
 
 constexpr char kSolverPlayerName[] = "SolverPlayer";

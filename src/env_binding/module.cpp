@@ -287,18 +287,10 @@ PyMethodDef module_functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_tornquil_env",
-    .m_doc =
-        "The native side of tornquil_env: action indices, legal masks and observation vectors.",
-    .m_size = sizeof(ModuleState),
-    .m_methods = module_functions,
-    .m_slots = module_slots<&exec_module>,
-    .m_traverse = &traverse_module<ModuleState>,
-    .m_clear = &clear_module<ModuleState>,
-    .m_free = &free_module<ModuleState>,
-};
+PyModuleDef module_def = module_definition<ModuleState, &exec_module>(
+    "_tornquil_env",
+    "The native side of tornquil_env: action indices, legal masks and observation vectors.",
+    module_functions);
 
 }  // namespace
 }  // namespace tornquil::env::py

@@ -39,19 +39,10 @@ int exec_module(PyObject* top) {
 
 }  // namespace
 
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "tornquil",
-    .m_doc =
-        "A cooperative card game engine with built-in players and a parallel Monte Carlo tree "
-        "search.",
-    .m_size = sizeof(ModuleState),
-    .m_methods = nullptr,
-    .m_slots = module_slots<&exec_module>,
-    .m_traverse = &traverse_module<ModuleState>,
-    .m_clear = &clear_module<ModuleState>,
-    .m_free = &free_module<ModuleState>,
-};
+PyModuleDef module_def = module_definition<ModuleState, &exec_module>(
+    "tornquil",
+    "A cooperative card game engine with built-in players and a parallel Monte Carlo tree search.",
+    nullptr);
 
 }  // namespace tornquil::py
 

@@ -27,6 +27,12 @@ namespace tornquil::solver {
 
 enum class Verdict : std::uint8_t { Won = 0, Lost = 1, Unknown = 2 };
 
+// "Won", "Lost" or "Unknown".
+[[nodiscard]] constexpr const char* verdict_text(Verdict verdict) {
+  constexpr const char* kTexts[] = {"Won", "Lost", "Unknown"};
+  return kTexts[static_cast<std::size_t>(verdict)];
+}
+
 // 256 MiB, 16.7 million entries. A 10-second solve stores about one position for every three
 // nodes (10.3 million entries after 31 million nodes, measured on a four-player deal), so it
 // nearly fills this; a full table lets its cheapest entries go, which costs repeated work, never a
