@@ -227,7 +227,10 @@ class _World:
 
     def step(self, index: int) -> None:
         mover = self.game.has_turn()
-        text = _plain(self.game.action_text(index))
+        try:
+            text = _plain(self.game.action_text(index))
+        except ValueError:
+            text = ""  # not an action of this hand: the step below refuses it
         self.game.step(index)
         hands, enemy = self._hands_and_enemy()
         # A card never leaves a hand and comes back within one action, so the differences are

@@ -1,8 +1,11 @@
 import ast
+import json
 import pathlib
 import pickle
 import random
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -12,7 +15,7 @@ np = pytest.importorskip("numpy")
 import tornquil  # noqa: E402
 import tornquil_openspiel  # noqa: E402
 import tornquil_solver  # noqa: E402
-from conftest import run_python  # noqa: E402
+from conftest import child_environment, run_python  # noqa: E402
 from open_spiel.python.algorithms import ismcts, mcts  # noqa: E402
 from test_docstrings import undocumented  # noqa: E402
 
@@ -118,11 +121,15 @@ class TestTheGameOpenSpielSees:
 
     def test_an_illegal_action_is_refused_and_changes_nothing(self):
         _, state = dealt(2, 1000)
-        before = str(state)
-        illegal = next(index for index in range(585) if index not in state.legal_actions())
-        with pytest.raises(ValueError, match="not legal"):
-            state.apply_action(illegal)
-        assert str(state) == before
+        before = (str(state), state.history(), state.information_state_string(0))
+        not_held = next(index for index in range(53) if index not in state.legal_actions())
+        discard = 326  # the first card of the hand, but no discard is due
+        past_the_hand = 326 + 0b10000000 - 1  # the eighth card of a hand of seven
+        for index in (not_held, discard, past_the_hand, 585, 2**40):
+            with pytest.raises(ValueError, match=f"^action {index} is not legal in this state$"):
+                state.apply_action(index)
+            assert (str(state), state.history(), state.information_state_string(0)) == before
+        assert state.action_to_string(past_the_hand) == f"Action({past_the_hand})"
 
     @pytest.mark.parametrize("players", [1, 2, 3, 4])
     def test_games_stay_within_the_length_bound(self, players):
@@ -341,3 +348,28 @@ def test_importing_without_the_extra_says_what_to_install():
     child = run_python("import sys; sys.modules['pyspiel'] = None; import tornquil_openspiel")
     assert child.returncode != 0
     assert "pip install 'tornquil[openspiel]'" in child.stderr.decode()
+
+
+def compare(*arguments, timeout=120):
+    return subprocess.run([sys.executable, str(ROOT / "bench" / "openspiel_compare.py"), *arguments],
+                          capture_output=True, timeout=timeout, env=child_environment(NO_COLOR="1"))
+
+
+@pytest.mark.slow
+def test_the_comparison_plays_every_kind_on_the_same_deal_and_tabulates_them(tmp_path):
+    out = tmp_path / "games.jsonl"
+    child = compare("--players", "1", "--games", "1", "--seconds", "0.01", "--first-seed", "7", "--out", str(out))
+    assert child.returncode == 0, child.stderr.decode()
+    records = [json.loads(line) for line in out.read_text().splitlines()]
+    assert sorted(record["kind"] for record in records) == ["fair", "ismcts", "mcts", "search"]
+    assert {(record["players"], record["seed"]) for record in records} == {(1, 7)}
+    rows = [line for line in child.stdout.decode().splitlines() if line.startswith("| 1 | ")]
+    assert len(rows) == 4 and all(re.search(r"\| 1 \| \d+\.\d% \[", row) for row in rows)
+
+
+@pytest.mark.parametrize("arguments", [
+    ("--games", "0"), ("--seconds", "nan"), ("--kinds", "mcts,mcts"), ("--players", "5"), ("--out", "/"),
+])
+def test_the_comparison_refuses_what_it_cannot_run_before_any_game(arguments):
+    child = compare(*arguments)
+    assert child.returncode == 2 and child.stdout == b""
