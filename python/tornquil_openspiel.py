@@ -442,7 +442,10 @@ class State(pyspiel.State):
             return twin
         if not 0 <= player_id < self._players:
             raise ValueError(f"player {player_id} is not a seat of this {self._players}-player game")
-        seed = min(int(probability_sampler() * _SAMPLE_SEEDS), _SAMPLE_SEEDS - 1)
+        draw = probability_sampler()
+        if not 0.0 <= draw <= 1.0:  # NaN too
+            raise ValueError(f"the probability sampler gave {draw!r}, not a number from 0 to 1")
+        seed = min(int(draw * _SAMPLE_SEEDS), _SAMPLE_SEEDS - 1)
         twin._world = self._world.resampled(player_id, seed)
         return twin
 

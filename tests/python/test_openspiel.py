@@ -266,6 +266,22 @@ class TestWhatASeatKnows:
         with pytest.raises(ValueError, match="take no parameters"):
             load(2).make_py_observer(None, {"colour": True})
 
+    @pytest.mark.parametrize("seat, draw, error", [
+        (2, 0.5, "player 2 is not a seat of this 2-player game"), (-1, 0.5, "player -1 is not a seat"),
+        (0, float("nan"), "not a number from 0 to 1"), (0, -0.1, "not a number from 0 to 1"),
+        (0, 1.5, "not a number from 0 to 1"),
+    ])
+    def test_resampling_refuses_a_seat_or_draw_it_cannot_use(self, seat, draw, error):
+        _, state = dealt(2, 1000)
+        with pytest.raises(ValueError, match=error):
+            state.resample_from_infostate(seat, fixed(draw))
+
+    def test_the_edges_of_the_draw_give_worlds(self):
+        _, state = dealt(2, 1000)
+        for draw in (0.0, 1.0, 0.9999999999999999):
+            world = state.resample_from_infostate(1, fixed(draw))
+            assert world.information_state_string(1) == state.information_state_string(1)
+
     def test_before_the_deal_nothing_is_observed_and_resampling_copies(self):
         state = load(2).new_initial_state()
         assert not any(state.information_state_tensor(0)) and not any(state.observation_tensor(1))
