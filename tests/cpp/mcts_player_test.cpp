@@ -155,8 +155,11 @@ TEST(MCTSPlayer, IsNotCopiedWhileADecisionRunsOnAnotherThread) {
     }
   }
   decider.join();
-  EXPECT_TRUE(player.copy_unless_in_use().has_value());
-  EXPECT_GT(copies, 0);
+  // A loaded machine may let the decider hold the player at every try; afterwards it is free.
+  const std::optional<MCTSPlayer> after = player.copy_unless_in_use();
+  ASSERT_TRUE(after.has_value());
+  EXPECT_EQ(total_visits(*after->ranked_actions()), 300U);
+  (void)copies;
 }
 
 TEST(MCTSPlayer, TimeBudgetEndsAHugeDecisionWithTheCompletedPlayoutsRanked) {
