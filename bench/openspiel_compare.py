@@ -193,14 +193,11 @@ def play(task: Tuple[str, int, int, Settings]) -> Record:
 # --- the table ----------------------------------------------------------------------------------
 
 
-def wilson(wins: int, games: int, z: float = 1.96) -> Tuple[float, float]:
-    """The 95% Wilson score interval of a proportion."""
-    if games == 0:
-        return 0.0, 1.0
-    p = wins / games
-    centre = (p + z * z / (2 * games)) / (1 + z * z / games)
-    half = z * math.sqrt(p * (1 - p) / games + z * z / (4 * games * games)) / (1 + z * z / games)
-    return max(0.0, centre - half), min(1.0, centre + half)
+def wilson(wins: int, games: int) -> Tuple[float, float]:
+    """The 95% Wilson score interval of a proportion, as the command reports it."""
+    from tornquil_cli.records import wilson_interval
+
+    return wilson_interval(wins, games)
 
 
 def mean_interval(values: Sequence[float], z: float = 1.96) -> Tuple[float, float]:

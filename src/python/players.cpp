@@ -24,13 +24,8 @@ PyMethodDef random_player_methods[] = {
 };
 
 PyObject* make_random_player_type(ModuleBuilder& builder) {
-  PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(&new_random_player)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<RandomPlayer>)},
-      {Py_tp_methods, random_player_methods},
-      {0, nullptr},
-  };
-  return reinterpret_cast<PyObject*>(builder.make_class<RandomPlayer>("RandomPlayer", slots));
+  return reinterpret_cast<PyObject*>(
+      builder.make_class<RandomPlayer>("RandomPlayer", &new_random_player, random_player_methods));
 }
 
 // Takes no parameters; whatever is passed is ignored. The class has no `play`: an InputPlayer
@@ -40,12 +35,8 @@ PyObject* new_input_player(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 PyObject* make_input_player_type(ModuleBuilder& builder) {
-  PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(&new_input_player)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<InputPlayer>)},
-      {0, nullptr},
-  };
-  return reinterpret_cast<PyObject*>(builder.make_class<InputPlayer>("InputPlayer", slots));
+  return reinterpret_cast<PyObject*>(
+      builder.make_class<InputPlayer>("InputPlayer", &new_input_player, nullptr));
 }
 
 std::optional<double> to_time_budget(const Argument& seconds) {
@@ -176,13 +167,8 @@ PyMethodDef mcts_player_methods[] = {
 };
 
 PyObject* make_mcts_player_type(ModuleBuilder& builder) {
-  PyType_Slot slots[] = {
-      {Py_tp_new, reinterpret_cast<void*>(&new_mcts_player)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<MCTSPlayer>)},
-      {Py_tp_methods, mcts_player_methods},
-      {0, nullptr},
-  };
-  return reinterpret_cast<PyObject*>(builder.make_class<MCTSPlayer>("MCTSPlayer", slots));
+  return reinterpret_cast<PyObject*>(
+      builder.make_class<MCTSPlayer>("MCTSPlayer", &new_mcts_player, mcts_player_methods));
 }
 
 // A game's own copy of a built-in player. A search player whose decision runs on another thread

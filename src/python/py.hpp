@@ -61,6 +61,18 @@ struct ModuleBuilder {
     type = make_type<T>(module, name, slots, flags);
     return type;
   }
+
+  // The same for a class made by `make`, with `methods` (a null-terminated table) or none.
+  template <typename T>
+  PyTypeObject* make_class(const char* name, newfunc make, PyMethodDef* methods) {
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(make)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)},
+        {methods != nullptr ? Py_tp_methods : 0, methods},
+        {0, nullptr},
+    };
+    return make_class<T>(name, slots);
+  }
 };
 
 // Runs an entry point's body with the state of the module behind `anchor` (the object or class

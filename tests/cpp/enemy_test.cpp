@@ -35,19 +35,18 @@ TEST(Enemy, NonRoyalCardIsNotAnEnemy) {
   }
 }
 
-TEST(Enemy, DamageCanTakeHealthToExactlyZero) {
-  Enemy jack(spade(V::Jack));
-  jack.take_damage(20);
-  EXPECT_EQ(jack.health(), 0);
-}
-
-TEST(Enemy, OverkillTakesHealthBelowZero) {
-  Enemy jack(spade(V::Jack));
-  jack.take_damage(25);
-  EXPECT_EQ(jack.health(), -5);
-  Enemy king(heart(V::King));
-  king.take_damage(127);
-  EXPECT_EQ(king.health(), 40 - 127);
+TEST(Enemy, DamageTakesHealthToExactlyZeroAndOverkillBelowIt) {
+  struct Case {
+    Card card;
+    std::uint16_t damage;
+    int health;
+  };
+  for (const Case& c : {Case{spade(V::Jack), 20, 0}, Case{spade(V::Jack), 25, -5},
+                        Case{heart(V::King), 127, 40 - 127}}) {
+    Enemy enemy(c.card);
+    enemy.take_damage(c.damage);
+    EXPECT_EQ(enemy.health(), c.health) << c.damage << " damage";
+  }
 }
 
 TEST(Enemy, DamageOf128IsALotOfDamage) {

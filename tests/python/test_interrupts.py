@@ -358,23 +358,54 @@ def test_new_options_are_keyword_only():
         tornquil.players.MCTSPlayer(10, 1, True, None, 1.0)
 
 
-def test_ctrl_c_reaches_a_search_that_released_the_lock(child):
-    running = child("""
+# Long native work that Ctrl-C must reach within PROMPTNESS, each followed by a short one that
+# shows the module usable: the code defines long() and short(), whose value is printed.
+LONG_WORK = {
+    "a search that released the lock": ("""
         state = new_state(3)
         player = MCTSPlayer(4_000_000_000, 2, True, release_gil=True)
-        try:
-            say("SEARCHING")
+        def long():
             player.play(state)
+        def short():
+            assert player.ranked_actions() == []
+            quick = MCTSPlayer(100, 2, True, release_gil=True)
+            quick.play(state)
+            return sum(visits for _, visits, _ in quick.ranked_actions())
+    """, "100"),
+    "a solve": ("""
+        import tornquil_solver
+        def long():
+            tornquil_solver.solve(players=4, seed=1281, nodes=2**63)  # a deal that takes minutes
+        def short():
+            return tornquil_solver.solve(players=2, seed=1002, seconds=20).verdict
+    """, "Won"),
+    "a fair player's decision": ("""
+        import tornquil_solver
+        state = new_state(2)
+        def long():
+            tornquil_solver.FairPlayer(seconds=None, iterations=2**62, threads=2).play(state)
+        def short():
+            quick = tornquil_solver.FairPlayer(seconds=None, iterations=300)
+            quick.play(state)
+            return sum(visits for _, visits, _ in quick.ranked_actions())
+    """, "300"),
+}
+
+
+@pytest.mark.parametrize("work", list(LONG_WORK))
+def test_ctrl_c_reaches_long_work_at_once_and_the_module_stays_usable(child, work):
+    code, usable = LONG_WORK[work]
+    running = child(code + """
+        try:
+            say("WORKING")
+            long()
         except KeyboardInterrupt:
             say("INTERRUPTED")
-        assert player.ranked_actions() == []
-        quick = MCTSPlayer(100, 2, True, release_gil=True)
-        quick.play(state)
-        say("USABLE", sum(visits for _, visits, _ in quick.ranked_actions()))
+        say("USABLE", short())
     """)
-    assert running.latency_of_ctrl_c("SEARCHING", 0.5, "INTERRUPTED") < PROMPTNESS
+    assert running.latency_of_ctrl_c("WORKING", 0.3, "INTERRUPTED") < PROMPTNESS
     output, errors = running.finish()
-    assert output.endswith("USABLE 100\n"), errors
+    assert output.endswith(f"USABLE {usable}\n"), errors
 
 
 def test_a_signal_handler_that_plays_on_the_searching_player_is_refused(child):
@@ -475,36 +506,3 @@ def test_ctrl_c_with_the_end_of_input_at_the_prompt_is_an_interrupt(child, input
         output, errors = running.finish()
         assert output.endswith("INTERRUPTED\n"), f"run {run}: {output[-200:]} {errors}"
 
-
-def test_ctrl_c_reaches_a_long_solve_and_the_solver_stays_usable(child):
-    running = child("""
-        import tornquil_solver
-        try:
-            say("SOLVING")
-            tornquil_solver.solve(players=4, seed=1281, nodes=2**63)  # a deal that takes minutes
-        except KeyboardInterrupt:
-            say("INTERRUPTED")
-        say("USABLE", tornquil_solver.solve(players=2, seed=1002, seconds=20).verdict)
-    """)
-    assert running.latency_of_ctrl_c("SOLVING", 0.2, "INTERRUPTED") < PROMPTNESS
-    output, errors = running.finish()
-    assert output.endswith("USABLE Won\n"), errors
-
-
-def test_ctrl_c_reaches_a_fair_players_long_decision_and_it_decides_again(child):
-    running = child("""
-        import tornquil_solver
-        state = new_state(2)
-        seat = tornquil_solver.FairPlayer(seconds=None, iterations=2**62, threads=2)
-        try:
-            say("DECIDING")
-            seat.play(state)
-        except KeyboardInterrupt:
-            say("INTERRUPTED")
-        quick = tornquil_solver.FairPlayer(seconds=None, iterations=300)
-        quick.play(state)
-        say("USABLE", sum(visits for _, visits, _ in quick.ranked_actions()))
-    """)
-    assert running.latency_of_ctrl_c("DECIDING", 0.3, "INTERRUPTED") < PROMPTNESS
-    output, errors = running.finish()
-    assert output.endswith("USABLE 300\n"), errors

@@ -121,23 +121,28 @@ def test_solver_seats_win_the_deals_the_solver_wins(players, seed):
     assert tornquil.TornquilGame([seat] * players, seed).playout() == 0
 
 
-def test_a_solver_seat_in_use_refuses_a_second_caller():
+@pytest.mark.parametrize("make, calls", [
+    (lambda: tornquil_solver.SolverPlayer(nodes=2**40, seconds=1.0, release_gil=True), ("play",)),
+    (lambda: tornquil_solver.FairPlayer(seconds=1.0, release_gil=True), ("play", "ranked_actions")),
+])
+def test_a_seat_in_use_refuses_a_second_caller(make, calls):
     state = hard_position()
-    seat = tornquil_solver.SolverPlayer(nodes=2**40, seconds=1.0, release_gil=True)
+    seat = make()
     errors = []
 
     def second():
-        time.sleep(0.1)
-        try:
-            seat.play(state)
-        except RuntimeError as error:
-            errors.append(str(error))
+        time.sleep(0.2)
+        for call in calls:
+            try:
+                getattr(seat, call)(*([state] if call == "play" else []))
+            except RuntimeError as error:
+                errors.append(str(error))
 
     intruder = threading.Thread(target=second)
     intruder.start()
     seat.play(state)
     intruder.join()
-    assert errors == ["SolverPlayer is in use: its play() is running"]
+    assert errors == [f"{type(seat).__name__} is in use: its play() is running"] * len(calls)
 
 
 @pytest.mark.parametrize("arguments, error", [
@@ -181,26 +186,6 @@ def test_a_fair_seat_with_a_seed_repeats_its_decisions(new_state):
 def test_fair_seats_refuse_bad_settings(arguments, error):
     with pytest.raises(error):
         tornquil_solver.FairPlayer(**arguments)
-
-
-def test_a_fair_seat_in_use_refuses_a_second_caller(new_state):
-    state = new_state(2, 1000)
-    seat = tornquil_solver.FairPlayer(seconds=1.0, release_gil=True)
-    errors = []
-
-    def second():
-        time.sleep(0.3)
-        for call in (lambda: seat.play(state), seat.ranked_actions):
-            try:
-                call()
-            except RuntimeError as error:
-                errors.append(str(error))
-
-    intruder = threading.Thread(target=second)
-    intruder.start()
-    seat.play(state)
-    intruder.join()
-    assert errors == ["FairPlayer is in use: its play() is running"] * 2
 
 
 def test_the_search_player_takes_informed_playouts():
