@@ -17,6 +17,8 @@ import pytest  # noqa: E402
 import tornquil  # noqa: E402
 
 COLOUR_VARIABLES = ("CLICOLOR_FORCE", "NO_COLOR", "CLICOLOR")
+# A free-threaded interpreter runs with no interpreter lock unless something turned it back on.
+GIL_OFF = not getattr(sys, "_is_gil_enabled", lambda: True)()
 
 
 def child_environment(**variables):

@@ -12,7 +12,7 @@ import time
 import pytest
 
 import tornquil
-from conftest import child_environment, read_until
+from conftest import GIL_OFF, child_environment, read_until
 
 # How late Ctrl-C may reach the user.
 PROMPTNESS = 0.5
@@ -316,6 +316,7 @@ def test_released_lock_lets_other_threads_run_and_a_second_caller_is_refused():
 
 
 @pytest.mark.slow
+@pytest.mark.skipif(GIL_OFF, reason="with the interpreter lock off there is no lock to hold")
 def test_held_lock_keeps_other_threads_waiting_by_default():
     state = new_state(2)
     player = tornquil.players.MCTSPlayer(4_000_000_000, 1, True, seconds=1.0)

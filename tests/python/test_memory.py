@@ -7,7 +7,7 @@ import tracemalloc
 import pytest
 
 import tornquil
-from conftest import FirstActionPlayer
+from conftest import GIL_OFF, FirstActionPlayer
 
 pytestmark = pytest.mark.slow
 
@@ -20,6 +20,17 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def traced_growth_of(step, repeat):
+    tracemalloc.start()
+    traced = tracemalloc.get_traced_memory()[0]
+    for _ in range(repeat):
+        step()
+    gc.collect()
+    growth = tracemalloc.get_traced_memory()[0] - traced
+    tracemalloc.stop()
+    return growth
+
+
 def assert_flat(step, watched, repeat):
     """Runs `step` `repeat` times after a warm-up and checks that nothing it touched grew."""
     for _ in range(max(100, repeat // 20)):
@@ -28,13 +39,11 @@ def assert_flat(step, watched, repeat):
     references = [sys.getrefcount(x) for x in watched]
     objects = len(gc.get_objects())
     resident = resident_bytes()
-    tracemalloc.start()
-    traced = tracemalloc.get_traced_memory()[0]
-    for _ in range(repeat):
-        step()
-    gc.collect()
-    traced_growth = tracemalloc.get_traced_memory()[0] - traced
-    tracemalloc.stop()
+    traced_growth = traced_growth_of(step, repeat)
+    # A free-threaded interpreter frees some memory only once every thread has passed a safe
+    # point, so a run may end with blocks still waiting; a leak grows again in a second run.
+    if GIL_OFF and traced_growth >= 32 * 1024:
+        traced_growth = traced_growth_of(step, repeat)
     assert [sys.getrefcount(x) for x in watched] == references
     assert len(gc.get_objects()) - objects < 20
     assert traced_growth < 32 * 1024
