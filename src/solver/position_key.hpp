@@ -112,23 +112,19 @@ class KeyHasher {
     word(count);
   }
 
-  // The cards of a pile, then their count: eight cards at a time, then the rest packed into words
-  // card by card, so that no copy of a length known only at run time is made.
+  // The cards of a pile, then their count: eight cards at a time, then the last eight cards
+  // again (overlapping the block before) when the count is not a multiple of eight, or, in a pile
+  // of fewer than eight, its cards with the slots past its end masked off. The count and the words
+  // give back every card, so different piles give different words; `data` must have room for
+  // eight cards, since a short pile is read whole and masked.
   void cards(const Card* data, std::size_t count) {
     std::size_t done = 0;
-    for (; done + 8 <= count; done += 8) {
-      std::uint64_t first;
-      std::uint64_t second;
-      std::memcpy(&first, data + done, 8);
-      std::memcpy(&second, data + done + 4, 8);
-      pair(first, second);
+    for (; done + 8 <= count; done += 8) pair(load(data + done), load(data + done + 4));
+    if (count >= 8 && done < count) {
+      pair(load(data + count - 8), load(data + count - 4));
+    } else if (count < 8 && count != 0) {
+      pair(load(data) & kShortPileMasks[count][0], load(data + 4) & kShortPileMasks[count][1]);
     }
-    std::uint64_t packed[2] = {0, 0};
-    for (std::size_t i = 0; done + i < count; ++i) {
-      packed[i / 4] |= std::uint64_t{std::bit_cast<std::uint16_t>(data[done + i])}
-                       << (16 * (i % 4));
-    }
-    if (done < count) pair(packed[0], packed[1]);
     word(count);
   }
 
@@ -152,6 +148,23 @@ class KeyHasher {
     value *= factor;
     return value ^ (value >> shift);
   }
+  // Four cards as one word, the first in the low bits.
+  static std::uint64_t load(const Card* cards) {
+    std::uint64_t word;
+    std::memcpy(&word, cards, sizeof word);
+    return word;
+  }
+  static_assert(std::endian::native == std::endian::little, "the masks keep a pile's first cards");
+  static constexpr std::array<std::array<std::uint64_t, 2>, 8> kShortPileMasks = [] {
+    std::array<std::array<std::uint64_t, 2>, 8> masks{};
+    for (std::size_t count = 0; count < 8; ++count) {
+      for (std::size_t card = 0; card < count; ++card) {
+        masks[count][card / 4] |= std::uint64_t{0xFFFF} << (16 * (card % 4));
+      }
+    }
+    return masks;
+  }();
+
   static constexpr std::uint64_t rotate(std::uint64_t value, int by) {
     return (value << by) | (value >> (64 - by));
   }
@@ -167,6 +180,7 @@ class KeyHasher {
 
 template <std::size_t Capacity>
 void key_pile(detail::KeyHasher& hasher, const CardList<Capacity>& pile) {
+  static_assert(Capacity >= 8, "a short pile is read as eight cards");
   hasher.cards(pile.data(), pile.size());
 }
 

@@ -56,6 +56,7 @@ struct SearchScratch {
   std::vector<Child> children;       // the children of every position on the path, in turn
   std::vector<std::uint64_t> order;  // their ranks: score above, child index below
   std::vector<State<N>> states;      // the positions on the path, by depth
+  std::vector<HeartsDraw> draws;     // the Hearts shuffle of each of them, once a move drew it
   std::vector<Action> path;          // the moves to them
   ActionBuffer actions;
   State<N> trial;  // where a move is tried
@@ -185,7 +186,7 @@ class Search {
     scratch_.children.clear();
     scratch_.order.clear();
     scratch_.path.clear();
-    if (scratch_.states.empty()) scratch_.states.resize(64);
+    if (scratch_.states.empty()) grow_path(64);
     scratch_.states[0] = root;
     Child& slot = scratch_.children.emplace_back();
     slot.table_key = table_key(root);
@@ -224,7 +225,7 @@ class Search {
     for (const Action& action : actions) {
       if (!take_node()) return Expansion::Stopped;
       copy_state(trial, parent);
-      if (const auto result = trial.apply_action_in_place(action)) {
+      if (const auto result = trial.apply_action_in_place(action, &scratch_.draws[depth])) {
         if (result->is_won()) {
           progress_.winning_line = scratch_.path;
           progress_.winning_line.push_back(action);
@@ -340,7 +341,7 @@ class Search {
     }
     const std::size_t ranked = rank(
         first_child, order_base, holds_equal_cards(scratch_.states[depth].current_player().hand));
-    if (scratch_.states.size() <= depth + 1) scratch_.states.resize(scratch_.states.size() * 2);
+    if (scratch_.states.size() <= depth + 1) grow_path(scratch_.states.size() * 2);
 
     // Lost needs every child lost: at once, in the table, or by a search of its own.
     bool all_lost = true;
@@ -362,7 +363,7 @@ class Search {
       State<N>& next = scratch_.states[depth + 1];
       next = scratch_.states[depth];
       // The move was tried when the child was generated and did not end the game.
-      (void)next.apply_action_in_place(move);
+      (void)next.apply_action_in_place(move, &scratch_.draws[depth]);
       scratch_.path.push_back(move);
       const PassOutcome outcome = visit(depth + 1, child_index, child_budget);
       scratch_.path.pop_back();
@@ -381,6 +382,11 @@ class Search {
                    work);
     }
     return finish(PassOutcome::Open);
+  }
+
+  void grow_path(std::size_t depths) {
+    scratch_.states.resize(depths);
+    scratch_.draws.resize(depths);
   }
 
   // Every kPollNodes nodes: the clock, the caller's check, and the table's growth.
