@@ -8,16 +8,16 @@
 // with its amount, the level, the seed of the next random step and the player count. Not keyed:
 // `has_ended`, which the rules never read. Cards must be real cards or jesters, as the rules make.
 //
-// The key is built in three layers, so that the solver can reuse the parts a move leaves alone:
-// the table key (the castle deck below the current enemy, the tavern deck and the discard pile,
-// which only kills, Hearts and Diamonds change), then the current enemy and the attack cards, then
-// the hands and the turn.
+// The key is built in layers, so that the solver can reuse the parts a move leaves alone: the
+// table key (the castle deck below the current enemy, the tavern deck and the discard pile, which
+// only kills, Hearts and Diamonds change), then the current enemy and the attack cards, then the
+// turn, and last the hands, added to the mix of the rest.
 //
 // Two different positions share a key only by accident of the hash: both halves are 64-bit mixes
-// of every word (the hands, as sums of random card codes, bring one independent sum to each half),
-// and the table compares 112 of the 128 bits (the rest choose the bucket). Over 10^12 probes of
-// 4-entry buckets the chance of one false match is about 10^12 * 4 / 2^112, below 10^-21: a
-// proven-lost entry never lies in practice.
+// of every word but the hands, to which the hands add one independent sum of random card codes
+// each (see with_hands), and the table compares 112 of the 128 bits (the rest choose the bucket).
+// Over 10^12 probes of 4-entry buckets the chance of one false match is about 10^12 * 4 / 2^112,
+// below 10^-21: a proven-lost entry never lies in practice.
 #pragma once
 
 #include <algorithm>
@@ -73,10 +73,10 @@ constexpr std::size_t card_code_index(Card card) {
 class KeyHasher {
  public:
   // One word into both halves of the key.
-  void word(std::uint64_t value) { word2(value, value); }
+  [[gnu::always_inline]] void word(std::uint64_t value) { word2(value, value); }
   // `for_high` into the high half and `for_low` into the low half: for values that are themselves
   // two independent 64-bit hashes.
-  void word2(std::uint64_t for_high, std::uint64_t for_low) {
+  [[gnu::always_inline]] void word2(std::uint64_t for_high, std::uint64_t for_low) {
     if (odd_) {
       high_b_ = step(high_b_ ^ for_high, 0xD6E8FEB86659FD93ULL, 29);
       low_b_ = step(low_b_ ^ for_low, 0xC2B2AE3D27D4EB4FULL, 31);
@@ -129,7 +129,7 @@ class KeyHasher {
   }
 
   // Two words, the first to the even lanes and the second to the odd ones, with no turn taken.
-  void pair(std::uint64_t first, std::uint64_t second) {
+  [[gnu::always_inline]] void pair(std::uint64_t first, std::uint64_t second) {
     high_a_ = step(high_a_ ^ first, 0x9FB21C651E98DF25ULL, 32);
     low_a_ = step(low_a_ ^ first, 0xFF51AFD7ED558CCDULL, 33);
     high_b_ = step(high_b_ ^ second, 0xD6E8FEB86659FD93ULL, 29);
@@ -234,22 +234,15 @@ template <std::size_t N>
 inline constexpr std::array<std::uint64_t, 4> kSeatFactors = {
     0x9E3779B97F4A7C15ULL, 0xC2B2AE3D27D4EB4FULL, 0x165667B19E3779F9ULL, 0xD6E8FEB86659FD93ULL};
 
-// What a position's hands and turn add to its key prefix. Yields in a row beyond 255 are keyed as
-// 255: from N - 1 on every count has the same future (the next yield loses, a play resets it), so
-// this merges only positions that are the same game. A seat to move beyond 255 is no seat of any
-// game and is keyed as 255, apart from every real one.
+// The key of a position but for its hands: the prefix and the turn. Yields in a row beyond 255
+// are keyed as 255: from N - 1 on every count has the same future (the next yield loses, a play
+// resets it), so this merges only positions that are the same game. A seat to move beyond 255 is
+// no seat of any game and is keyed as 255, apart from every real one.
 template <std::size_t N>
-[[nodiscard]] PositionKey key_suffix(detail::KeyHasher hasher, const std::array<HandCode, N>& hands,
-                                     std::uint64_t rng_seed, std::size_t times_yielded,
-                                     PlayerId has_turn, ActionType action_type, std::uint8_t level,
-                                     std::uint8_t max_hand_size) {
-  std::uint64_t first = 0;
-  std::uint64_t second = 0;
-  for (std::size_t seat = 0; seat < N; ++seat) {
-    first += hands[seat].first * kSeatFactors[seat];
-    second += hands[seat].second * kSeatFactors[3 - seat];
-  }
-  hasher.word2(first, second);
+[[nodiscard]] PositionKey key_without_hands(detail::KeyHasher hasher, std::uint64_t rng_seed,
+                                            std::size_t times_yielded, PlayerId has_turn,
+                                            ActionType action_type, std::uint8_t level,
+                                            std::uint8_t max_hand_size) {
   hasher.word(rng_seed);
   hasher.word(static_cast<std::uint64_t>(action_type.kind()) |
               std::uint64_t{action_type.discard_amount()} << 8 | std::uint64_t{level} << 16 |
@@ -257,6 +250,32 @@ template <std::size_t N>
               std::uint64_t{std::min<std::size_t>(times_yielded, 255)} << 40 |
               std::uint64_t{std::min<std::size_t>(has_turn.index, 255)} << 48);
   return hasher.finish();
+}
+
+// The hands added to a key without them: each half gains one sum of random card codes, each hand's
+// weighted by its seat, as a table of random codes keys a board. Two positions that differ
+// elsewhere have independent mixes to which the sums add; two that differ only in their hands
+// have sums that differ by a combination of independent random codes. So the hands cost a
+// collision no more than if they were mixed in with the rest, and a move that changes only one
+// hand (a discard) changes the key by one product a half.
+template <std::size_t N>
+[[nodiscard]] PositionKey with_hands(PositionKey key, const std::array<HandCode, N>& hands) {
+  for (std::size_t seat = 0; seat < N; ++seat) {
+    key.high += hands[seat].first * kSeatFactors[seat];
+    key.low += hands[seat].second * kSeatFactors[3 - seat];
+  }
+  return key;
+}
+
+// The key of a position whose hands' codes are `hands`, from its prefix and its turn.
+template <std::size_t N>
+[[nodiscard]] PositionKey key_suffix(detail::KeyHasher hasher, const std::array<HandCode, N>& hands,
+                                     std::uint64_t rng_seed, std::size_t times_yielded,
+                                     PlayerId has_turn, ActionType action_type, std::uint8_t level,
+                                     std::uint8_t max_hand_size) {
+  return with_hands<N>(key_without_hands<N>(hasher, rng_seed, times_yielded, has_turn, action_type,
+                                            level, max_hand_size),
+                       hands);
 }
 
 template <std::size_t N>

@@ -97,8 +97,7 @@ TEST(HealFromShuffledDiscard, WritesTheBytesOfTakingCardByCard) {
         table.tavern_deck.resize_down(tavern);  // leftovers past the end, as in a game
         for (std::size_t i = 0; i < discarded; ++i) table.discard_pile.push_back(deck[19 - i]);
         Table card_by_card = table;
-        for (std::size_t taken = 0; taken < wanted && !card_by_card.discard_pile.empty();
-             ++taken) {
+        for (std::size_t taken = 0; taken < wanted && !card_by_card.discard_pile.empty(); ++taken) {
           card_by_card.tavern_deck.insert(0, card_by_card.discard_pile.pop_back());
         }
         table.heal_from_shuffled_discard(wanted);
