@@ -87,27 +87,18 @@ class KeyHasher {
     odd_ = !odd_;
   }
 
-  // `bytes` bytes from `data`, then their count; bytes past the count are never read into a word.
-  // Whole 16-byte blocks go two words at a time, one to each pair of lanes.
+  // `count` bytes from `data`, then their count: sixteen bytes at a time, then the last sixteen
+  // again (overlapping the block before) when the count is not a multiple of sixteen, or, for
+  // fewer than sixteen, all sixteen with those past the count masked off; as for cards, the count
+  // and the words give back every byte. `data` must have sixteen readable bytes.
   void bytes(const void* data, std::size_t count) {
     const auto* from = static_cast<const unsigned char*>(data);
     std::size_t done = 0;
-    for (; done + 16 <= count; done += 16) {
-      std::uint64_t first;
-      std::uint64_t second;
-      std::memcpy(&first, from + done, 8);
-      std::memcpy(&second, from + done + 8, 8);
-      pair(first, second);
-    }
-    for (; done + 8 <= count; done += 8) {
-      std::uint64_t value;
-      std::memcpy(&value, from + done, 8);
-      word(value);
-    }
-    if (done < count) {
-      std::uint64_t value = 0;
-      std::memcpy(&value, from + done, count - done);
-      word(value);
+    for (; done + 16 <= count; done += 16) pair(load(from + done), load(from + done + 8));
+    if (count >= 16 && done < count) {
+      pair(load(from + count - 16), load(from + count - 8));
+    } else if (count < 16 && count != 0) {
+      pair(load(from) & low_bytes(count), load(from + 8) & low_bytes(count < 8 ? 0 : count - 8));
     }
     word(count);
   }
@@ -148,11 +139,15 @@ class KeyHasher {
     value *= factor;
     return value ^ (value >> shift);
   }
-  // Four cards as one word, the first in the low bits.
-  static std::uint64_t load(const Card* cards) {
+  // Eight bytes (four cards) as one word, the first in the low bits.
+  static std::uint64_t load(const void* from) {
     std::uint64_t word;
-    std::memcpy(&word, cards, sizeof word);
+    std::memcpy(&word, from, sizeof word);
     return word;
+  }
+  // The first `count` bytes of a word, for count <= 8.
+  static constexpr std::uint64_t low_bytes(std::size_t count) {
+    return count >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * count)) - 1;
   }
   static_assert(std::endian::native == std::endian::little, "the masks keep a pile's first cards");
   static constexpr std::array<std::array<std::uint64_t, 2>, 8> kShortPileMasks = [] {
@@ -211,6 +206,8 @@ template <std::size_t N>
   detail::KeyHasher hasher;
   const Table& table = state.table;
   const std::size_t below = table.castle_deck.empty() ? 0 : table.castle_deck.size() - 1;
+  static_assert(CastleDeck::capacity() * sizeof(Enemy) >= 16,
+                "the castle deck is read as 16 bytes");
   hasher.bytes(table.castle_deck.data(), below * sizeof(Enemy));
   key_pile(hasher, table.tavern_deck);
   key_pile(hasher, table.discard_pile);
