@@ -5,7 +5,69 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tornquil {
+
+#if defined(__SSE2__)
+
+namespace {
+
+// For 0 <= slot <= 8, the bits of the slots below `slot`.
+constexpr std::array<std::array<std::uint16_t, max_hand_capacity>, max_hand_capacity + 1>
+    kBelowSlot = [] {
+      std::array<std::array<std::uint16_t, max_hand_capacity>, max_hand_capacity + 1> masks{};
+      for (std::size_t slot = 0; slot <= max_hand_capacity; ++slot) {
+        for (std::size_t below = 0; below < slot; ++below) masks[slot][below] = 0xFFFF;
+      }
+      return masks;
+    }();
+
+__m128i below_slot(std::size_t slot) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBelowSlot[slot].data()));
+}
+
+// The even bit 2i of a byte mask stands for the card slot i.
+constexpr unsigned kEvenBits = 0x5555;
+
+}  // namespace
+
+// Plays and discards remove cards at every step of a random game, and where a card sits in the
+// hand is as good as random. So the hand's eight slots sit in one vector register: each named card
+// is compared with all of them at once, and each removed slot is cut out by shifting the slots
+// above it down, with no branch on where the cards sat and no store of single cards that a wide
+// load would then wait for.
+void Player::remove_from_hand(const Hand& cards) {
+  static_assert(sizeof(Hand::value_type) * max_hand_capacity == sizeof(__m128i));
+  __m128i slots = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hand.data()));
+  const unsigned held = ((1U << (2 * hand.size())) - 1) & kEvenBits;
+  unsigned removed = 0;
+  for (const Card card : cards) {
+    const __m128i named = _mm_set1_epi16(static_cast<short>(std::bit_cast<std::uint16_t>(card)));
+    unsigned matches = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(slots, named)));
+    matches &= held & ~removed;
+    removed |= matches & (0U - matches);  // the first match not yet taken
+  }
+  if (removed == 0) return;
+  // The slots past the hand are cleared, as an emptied list holds them.
+  slots = _mm_and_si128(slots, below_slot(hand.size()));
+  std::size_t size = hand.size();
+  // From the highest removed slot down, so that the slots still to be cut keep their places.
+  while (removed != 0) {
+    const auto bit = static_cast<unsigned>(std::bit_width(removed) - 1);
+    const __m128i below = below_slot(bit / 2);
+    slots = _mm_or_si128(_mm_and_si128(slots, below),
+                         _mm_andnot_si128(below, _mm_srli_si128(slots, 2)));
+    removed ^= 1U << bit;
+    --size;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(hand.data()), slots);
+  hand.resize_down(size);
+}
+
+#else
 
 namespace {
 
@@ -64,6 +126,8 @@ void Player::remove_from_hand(const Hand& cards) {
   std::memcpy(static_cast<void*>(hand.data()), &slots, sizeof slots);
   hand.resize_down(size);
 }
+
+#endif
 
 void describe(DebugWriter& writer, PlayerId id) {
   TupleWriter(writer, "PlayerId").field(id.index).finish();

@@ -90,7 +90,7 @@ GameStatus<N> State<N>::play_cards(const Hand& cards) && {
 }
 
 template <std::size_t N>
-std::optional<GameResult> State<N>::apply_action_in_place(const Action& action) {
+std::optional<GameResult> State<N>::apply_action_in_place(const Action& action, HeartsDraw* draw) {
   if (const auto* discard = std::get_if<action::Discard>(&action)) {
     current_player_mut().remove_from_hand(discard->cards);
     action_type = ActionType::play_cards();
@@ -99,16 +99,16 @@ std::optional<GameResult> State<N>::apply_action_in_place(const Action& action) 
   }
   if (std::holds_alternative<action::Yield>(action)) {
     if (++times_yielded >= N) return GameResult::lost(level);
-    return play_cards_in_place(Hand{});
+    return play_cards_in_place(Hand{}, draw);
   }
   times_yielded = 0;
   if (const auto* play = std::get_if<action::Play>(&action))
-    return play_cards_in_place(Hand{play->card});
+    return play_cards_in_place(Hand{play->card}, draw);
   if (const auto* combo = std::get_if<action::AnimalCombo>(&action)) {
-    return play_cards_in_place(Hand{combo->ace, combo->partner});
+    return play_cards_in_place(Hand{combo->ace, combo->partner}, draw);
   }
   if (const auto* combo = std::get_if<action::Combo>(&action)) {
-    return play_cards_in_place(from_card_iter<max_hand_capacity>(combo->cards));
+    return play_cards_in_place(from_card_iter<max_hand_capacity>(combo->cards), draw);
   }
   has_turn = std::get<action::ChangePlayer>(action).id;
   action_type = ActionType::play_cards();
@@ -116,7 +116,7 @@ std::optional<GameResult> State<N>::apply_action_in_place(const Action& action) 
 }
 
 template <std::size_t N>
-std::optional<GameResult> State<N>::play_cards_in_place(const Hand& cards) {
+std::optional<GameResult> State<N>::play_cards_in_place(const Hand& cards, HeartsDraw* draw) {
   std::uint16_t attack = attack_sum(cards);
   if (std::find(cards.begin(), cards.end(), jester_card) != cards.end()) {
     apply_jester_to(table.current_enemy_mut(), table);
@@ -124,14 +124,15 @@ std::optional<GameResult> State<N>::play_cards_in_place(const Hand& cards) {
   }
   current_player_mut().remove_from_hand(cards);
   table.add_attack_cards(cards);
-  apply_suit_powers(played_suits_of(cards), attack);
+  apply_suit_powers(played_suits_of(cards), attack, draw);
   return resolve_damage(attack);
 }
 
 // Each suit's power applies once per play, with the whole attack sum, unless the enemy is
 // immune to it. Clubs come last, so their doubling reaches only the damage.
 template <std::size_t N>
-void State<N>::apply_suit_powers(std::uint8_t played_suits, std::uint16_t& attack) {
+void State<N>::apply_suit_powers(std::uint8_t played_suits, std::uint16_t& attack,
+                                 HeartsDraw* draw) {
   const Enemy* enemy = table.current_enemy();
   const CardSuit enemy_suit = enemy ? enemy->card().suit : CardSuit::None;
   const bool immunity_cancelled = enemy ? enemy->jester_applied() : true;
@@ -142,8 +143,13 @@ void State<N>::apply_suit_powers(std::uint8_t played_suits, std::uint16_t& attac
     if (Enemy* target = table.current_enemy_mut()) target->decrease_attack(attack);
   }
   if (applies(CardSuit::Hearts)) {
-    StdRng rng = get_rng();
-    table.heal_from_discard(attack, rng);
+    if (draw != nullptr) {
+      rng_seed = draw->shuffle(rng_seed, table.discard_pile);
+      table.heal_from_shuffled_discard(attack);
+    } else {
+      StdRng rng = get_rng();
+      table.heal_from_discard(attack, rng);
+    }
   }
   if (applies(CardSuit::Diamonds)) deal_diamonds(attack);
   if (applies(CardSuit::Clubs)) attack = static_cast<std::uint16_t>(attack * 2);

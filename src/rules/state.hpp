@@ -64,9 +64,13 @@ struct State {
   [[nodiscard]] GameStatus<N> play_cards(const Hand& cards) &&;
 
   // The same rules applied in place, for the hot loops: the result when the game has ended, in
-  // which case this state is left part-way through the move and must not be used any more.
-  [[nodiscard]] std::optional<GameResult> apply_action_in_place(const Action& action);
-  [[nodiscard]] std::optional<GameResult> play_cards_in_place(const Hand& cards);
+  // which case this state is left part-way through the move and must not be used any more. A
+  // caller that applies many moves to copies of one position may pass one `draw` for all of
+  // them, so that its Hearts shuffle is drawn once; the result is the same with or without it.
+  [[nodiscard]] std::optional<GameResult> apply_action_in_place(const Action& action,
+                                                                HeartsDraw* draw = nullptr);
+  [[nodiscard]] std::optional<GameResult> play_cards_in_place(const Hand& cards,
+                                                              HeartsDraw* draw = nullptr);
 
   // The legal actions of the player to move, in their fixed order. The search fills a buffer it
   // reuses; everyone else takes a new list.
@@ -79,7 +83,7 @@ struct State {
   friend bool operator==(const State&, const State&) = default;
 
  private:
-  void apply_suit_powers(std::uint8_t played_suits, std::uint16_t& attack);
+  void apply_suit_powers(std::uint8_t played_suits, std::uint16_t& attack, HeartsDraw* draw);
   void deal_diamonds(std::uint16_t count);
   [[nodiscard]] std::optional<GameResult> resolve_damage(std::uint16_t attack);
 };

@@ -1,5 +1,8 @@
 #include "rules/table.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 namespace tornquil {
 
 Table Table::create(std::uint8_t n_jesters, StdRng& rng) {
@@ -52,9 +55,44 @@ void Table::discard_attack_cards() {
 
 void Table::heal_from_discard(std::size_t n_cards, StdRng& rng) {
   shuffle(rng, discard_pile);
-  for (std::size_t taken = 0; taken < n_cards && !discard_pile.empty(); ++taken) {
-    tavern_deck.insert(0, discard_pile.pop_back());
+  heal_from_shuffled_discard(n_cards);
+}
+
+// Taking the top card and putting it at the bottom, card after card, puts the top `taken` cards at
+// the bottom in their order in the pile; the tavern deck is moved up once for all of them. Every
+// slot is written as the card-by-card moves would write it, so the bytes past the lists' ends are
+// the same too.
+void Table::heal_from_shuffled_discard(std::size_t n_cards) {
+  const std::size_t taken = std::min(n_cards, discard_pile.size());
+  const std::size_t kept = discard_pile.size() - taken;
+  const std::size_t tavern_cards = tavern_deck.size();
+  for (std::size_t slot = 0; slot < taken; ++slot) tavern_deck.push_back(Card{});
+  std::move_backward(tavern_deck.begin(), tavern_deck.begin() + tavern_cards, tavern_deck.end());
+  std::copy(discard_pile.begin() + kept, discard_pile.end(), tavern_deck.begin());
+  discard_pile.resize_down(kept);
+}
+
+namespace {
+
+bool same_cards(const Pile& a, const Pile& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Card)) == 0;
+}
+
+}  // namespace
+
+// Only the pile's cards are written: the bytes past its end stay as the plain shuffle leaves them.
+std::uint64_t HeartsDraw::shuffle(std::uint64_t seed, Pile& pile) {
+  if (!filled_ || seed != seed_ || !same_cards(pile, pile_)) {
+    StdRng rng = StdRng::seed_from_u64(seed);
+    next_seed_ = rng.next_u64();
+    pile_ = pile;
+    shuffled_ = pile;
+    tornquil::shuffle(rng, shuffled_);
+    seed_ = seed;
+    filled_ = true;
   }
+  std::copy(shuffled_.begin(), shuffled_.end(), pile.begin());
+  return next_seed_;
 }
 
 void describe(DebugWriter& writer, const Table& table) {

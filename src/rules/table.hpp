@@ -43,6 +43,9 @@ struct Table {
   void add_to_top_of_tavern_deck(Card card) { tavern_deck.push_back(card); }
   // Up to `n_cards` cards picked at random from the discard pile go under the tavern deck.
   void heal_from_discard(std::size_t n_cards, StdRng& rng);
+  // The second half of heal_from_discard, once the discard pile is shuffled: up to `n_cards` cards
+  // from its top go under the tavern deck, the last taken at the bottom.
+  void heal_from_shuffled_discard(std::size_t n_cards);
 
   [[nodiscard]] const Enemy* current_enemy() const {
     return castle_deck.empty() ? nullptr : &castle_deck.back();
@@ -59,5 +62,23 @@ struct Table {
 static_assert(std::is_trivially_copyable_v<Table>);
 
 void describe(DebugWriter& writer, const Table& table);
+
+// The Hearts shuffle of one position, drawn once for all the moves tried from it: every Hearts
+// play from a position seeds the same generator and shuffles the same discard pile, however many
+// cards it then takes. It is used only for the very seed and pile it was drawn for, so one kept
+// from another position costs a new draw and never changes a result.
+class HeartsDraw {
+ public:
+  // Shuffles `pile` as a generator seeded from `seed` does after its first 64-bit draw, and
+  // returns that draw: what the rules' random step does to the discard pile and the seed.
+  [[nodiscard]] std::uint64_t shuffle(std::uint64_t seed, Pile& pile);
+
+ private:
+  bool filled_ = false;
+  std::uint64_t seed_ = 0;
+  std::uint64_t next_seed_ = 0;
+  Pile pile_;  // before the shuffle
+  Pile shuffled_;
+};
 
 }  // namespace tornquil

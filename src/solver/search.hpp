@@ -7,9 +7,10 @@
 // A node is one child generated: applied (or, for a discard, derived from its parent), keyed and
 // looked up in the table. A move that ends the game, or whose child the starved-hands bound
 // condemns, counts as a node though it is never keyed; a discard that the bound condemns from its
-// cards alone is never made and does not count. Children are kept as keys and moves, not as
-// states: only the positions on the current path are states, each made from its parent when the
-// search steps into it.
+// cards alone is never made and does not count. A discard child is kept as its key and cards and
+// made from its parent when the search steps into it; a play child keeps the state it was tried
+// in, so that stepping into it applies nothing again (a play costs several times a discard, and a
+// Hearts play draws a generator).
 //
 // Internal to the solver layer. One Search belongs to one thread.
 #pragma once
@@ -45,6 +46,7 @@ struct Child {
   Action action;  // unless discard_mask is set
   std::int32_t score = 0;
   std::int16_t known = -1;  // what the table held for it: -1, a failed budget or kLost
+  std::uint32_t state = 0;  // a play's slot in SearchScratch::child_states
   // Non-zero for a discard: the positions in the hand of the cards discarded.
   std::uint8_t discard_mask = 0;
 };
@@ -55,11 +57,20 @@ template <std::size_t N>
 struct SearchScratch {
   std::vector<Child> children;       // the children of every position on the path, in turn
   std::vector<std::uint64_t> order;  // their ranks: score above, child index below
-  std::vector<State<N>> states;      // the positions on the path, by depth
-  std::vector<Action> path;          // the moves to them
+  // The position at each depth of the path: a slot of child_states, or kMadeHere when it was
+  // made in made_states at that depth (the root, and a discard's child).
+  std::vector<std::uint32_t> position_slots;
+  std::vector<State<N>> made_states;
+  std::vector<HeartsDraw> draws;  // the Hearts shuffle of each position on the path, once drawn
+  // The states of the plays kept as children of the positions on the path, a stack: the slots
+  // from child_state_count up are free, and the first of them is where the next move is tried.
+  std::vector<State<N>> child_states;
+  std::size_t child_state_count = 0;
+  std::vector<Action> path;  // the moves to them
   ActionBuffer actions;
-  State<N> trial;  // where a move is tried
 };
+
+inline constexpr std::uint32_t kMadeHere = ~std::uint32_t{0};
 
 // What bounds a solve, shared by its passes.
 struct SearchLimits {
@@ -114,7 +125,7 @@ struct SeatScan {
   std::int32_t worth = 0;
 };
 
-[[nodiscard]] inline SeatScan scan_seat(const Hand& hand) {
+[[nodiscard, gnu::always_inline]] inline SeatScan scan_seat(const Hand& hand) {
   SeatScan scan;
   for (const Card card : hand) {
     scan.code.add(card);
@@ -155,6 +166,8 @@ void copy_state(State<N>& to, const State<N>& from) {
   constexpr std::size_t blocks = sizeof(State<N>) / 16;
   auto* target = reinterpret_cast<unsigned char*>(&to);
   const auto* source = reinterpret_cast<const unsigned char*>(&from);
+  // Unrolled: a loop of a load and a store costs twice the instructions.
+#pragma GCC unroll 64
   for (std::size_t block = 0; block < blocks; ++block) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 16 * block),
                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16 * block)));
@@ -185,8 +198,10 @@ class Search {
     scratch_.children.clear();
     scratch_.order.clear();
     scratch_.path.clear();
-    if (scratch_.states.empty()) scratch_.states.resize(64);
-    scratch_.states[0] = root;
+    scratch_.child_state_count = 0;
+    if (scratch_.made_states.empty()) grow_path(64);
+    scratch_.made_states[0] = root;
+    scratch_.position_slots[0] = kMadeHere;
     Child& slot = scratch_.children.emplace_back();
     slot.table_key = table_key(root);
     slot.key = position_key(slot.table_key, root);
@@ -213,18 +228,23 @@ class Search {
   // Every child of a position whose player plays or chooses who acts next, each tried on a copy.
   // Stops at a child that wins, with the winning line noted.
   Expansion expand_moves(std::size_t depth, PositionKey parent_table_key) {
-    const State<N>& parent = scratch_.states[depth];
+    // Room for a state of every move, before `parent` (which may be one of them) is looked at: the
+    // stack must not move while a reference into it lives.
+    if (scratch_.child_states.size() < scratch_.child_state_count + max_actions) {
+      scratch_.child_states.resize(scratch_.child_state_count + max_actions);
+    }
+    const State<N>& parent = position(depth);
     ActionBuffer& actions = scratch_.actions;
     parent.fill_action_space(actions);
     std::array<SeatScan, N> parent_seats;
     for (std::size_t seat = 0; seat < N; ++seat) {
       parent_seats[seat] = scan_seat(parent.players[seat].hand);
     }
-    State<N>& trial = scratch_.trial;
     for (const Action& action : actions) {
       if (!take_node()) return Expansion::Stopped;
+      State<N>& trial = scratch_.child_states[scratch_.child_state_count];
       copy_state(trial, parent);
-      if (const auto result = trial.apply_action_in_place(action)) {
+      if (const auto result = trial.apply_action_in_place(action, &scratch_.draws[depth])) {
         if (result->is_won()) {
           progress_.winning_line = scratch_.path;
           progress_.winning_line.push_back(action);
@@ -238,7 +258,11 @@ class Search {
         progress_.best_line.push_back(action);
       }
       const HandsScan<N> hands = scan_hands(trial, parent, parent_seats);
-      if (starved(hands.summary, pending_discard(trial), health_to_take(trial))) continue;
+      // The bound holds only while no hand holds a Diamonds card: only then is the health summed.
+      if (hands.summary.diamonds == 0 &&
+          starved(hands.summary, pending_discard(trial), health_to_take(trial))) {
+        continue;
+      }
       Child& child = scratch_.children.emplace_back();
       child.table_key =
           keeps_table_key(parent, trial, action) ? parent_table_key : table_key(trial);
@@ -246,13 +270,14 @@ class Search {
       table_.prefetch(child.key);
       child.action = action;
       child.score = move_score(parent, trial, action, hands.worth);
+      child.state = static_cast<std::uint32_t>(scratch_.child_state_count++);
     }
     return Expansion::Done;
   }
 
   // Every discard that absorbs the blow, derived from the parent without a copy.
   Expansion expand_discards(std::size_t depth, PositionKey parent_table_key) {
-    const DiscardChildren<N> discards(scratch_.states[depth], parent_table_key);
+    const DiscardChildren<N> discards(position(depth), parent_table_key);
     for (unsigned mask = 1; mask < discards.subsets(); ++mask) {
       if (!discards.absorbs(mask)) continue;
       // A discard that the bound condemns is not made, keyed or looked up: it is not a node.
@@ -304,8 +329,8 @@ class Search {
   // The move of a child of the position at `depth`.
   [[nodiscard]] Action move_of(const Child& child, std::size_t depth) const {
     if (child.discard_mask == 0) return child.action;
-    return action::Discard{cards_at<max_hand_capacity>(scratch_.states[depth].current_player().hand,
-                                                       child.discard_mask)};
+    return action::Discard{
+        cards_at<max_hand_capacity>(position(depth).current_player().hand, child.discard_mask)};
   }
 
   static bool holds_equal_cards(const Hand& hand) {
@@ -317,18 +342,41 @@ class Search {
     return false;
   }
 
-  // The position at `depth` is scratch_.states[depth]; its key is children[index].
+  // The position on the path at `depth`. A reference into child_states lives only until the stack
+  // grows: take it again after an expansion.
+  [[nodiscard]] const State<N>& position(std::size_t depth) const {
+    const std::uint32_t slot = scratch_.position_slots[depth];
+    return slot == kMadeHere ? scratch_.made_states[depth] : scratch_.child_states[slot];
+  }
+
+  // Makes the child `child_index` of the position at `depth` the position at depth + 1.
+  void step_into(std::size_t depth, std::size_t child_index) {
+    const Child& child = scratch_.children[child_index];
+    if (child.discard_mask == 0) {
+      scratch_.position_slots[depth + 1] = child.state;
+      return;
+    }
+    State<N>& next = scratch_.made_states[depth + 1];
+    copy_state(next, position(depth));
+    // The discard was listed for this position and never ends the game.
+    (void)next.apply_action_in_place(move_of(child, depth));
+    scratch_.position_slots[depth + 1] = kMadeHere;
+  }
+
+  // The position at `depth` is position(depth); its key is children[index].
   PassOutcome visit(std::size_t depth, std::size_t index, unsigned budget) {
     const std::uint64_t nodes_before = progress_.nodes;
     const std::size_t first_child = scratch_.children.size();
     const std::size_t order_base = scratch_.order.size();
+    const std::size_t first_state = scratch_.child_state_count;
     const auto finish = [&](PassOutcome outcome) {
       scratch_.children.resize(first_child);
       scratch_.order.resize(order_base);
+      scratch_.child_state_count = first_state;
       return outcome;
     };
     const PositionKey table_key_here = scratch_.children[index].table_key;
-    const bool discarding = scratch_.states[depth].action_type.kind() == ActionType::Kind::Discard;
+    const bool discarding = position(depth).action_type.kind() == ActionType::Kind::Discard;
     switch (discarding ? expand_discards(depth, table_key_here)
                        : expand_moves(depth, table_key_here)) {
       case Expansion::Won:
@@ -338,9 +386,9 @@ class Search {
       case Expansion::Done:
         break;
     }
-    const std::size_t ranked = rank(
-        first_child, order_base, holds_equal_cards(scratch_.states[depth].current_player().hand));
-    if (scratch_.states.size() <= depth + 1) scratch_.states.resize(scratch_.states.size() * 2);
+    const std::size_t ranked =
+        rank(first_child, order_base, holds_equal_cards(position(depth).current_player().hand));
+    if (scratch_.made_states.size() <= depth + 1) grow_path(scratch_.made_states.size() * 2);
 
     // Lost needs every child lost: at once, in the table, or by a search of its own.
     bool all_lost = true;
@@ -358,12 +406,8 @@ class Search {
         all_lost = false;  // a hunt with at least this budget found nothing there already
         continue;
       }
-      const Action move = move_of(scratch_.children[child_index], depth);
-      State<N>& next = scratch_.states[depth + 1];
-      next = scratch_.states[depth];
-      // The move was tried when the child was generated and did not end the game.
-      (void)next.apply_action_in_place(move);
-      scratch_.path.push_back(move);
+      scratch_.path.push_back(move_of(scratch_.children[child_index], depth));
+      step_into(depth, child_index);
       const PassOutcome outcome = visit(depth + 1, child_index, child_budget);
       scratch_.path.pop_back();
       if (outcome == PassOutcome::Won) return finish(outcome);
@@ -381,6 +425,12 @@ class Search {
                    work);
     }
     return finish(PassOutcome::Open);
+  }
+
+  void grow_path(std::size_t depths) {
+    scratch_.position_slots.resize(depths);
+    scratch_.made_states.resize(depths);
+    scratch_.draws.resize(depths);
   }
 
   // Every kPollNodes nodes: the clock, the caller's check, and the table's growth.

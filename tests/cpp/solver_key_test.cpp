@@ -47,6 +47,66 @@ TEST(PositionKey, CardsLeftBehindPastTheEndOfAPileAreNotKeyed) {
   EXPECT_EQ(position_key(drawn), position_key(built));
 }
 
+// A pile is keyed in blocks of eight cards, a short pile read whole and masked and the end of a
+// longer one read again with the block before it: every length and every swap of two neighbours
+// must still tell piles apart, and nothing left past a pile's end may count.
+TEST(PositionKey, PilesOfEveryLengthAreKeyedByTheirCardsInOrderAndNothingPastTheirEnd) {
+  const Pile deck = cards("As 2s 3s 4s 5s 6s 7s 8s 9s 10s Ah 2h 3h 4h 5h 6h 7h 8h 9h 10h");
+  const auto key_with_discards = [](const Pile& pile) {
+    State<2> state = base_position();
+    state.table.discard_pile = pile;
+    return position_key(state);
+  };
+  std::vector<PositionKey> keys;
+  for (std::size_t length = 0; length <= deck.size(); ++length) {
+    Pile built;
+    for (std::size_t i = 0; i < length; ++i) built.push_back(deck[i]);
+    Pile cut = deck;
+    cut.resize_down(length);  // the rest of the deck stays past the end
+    const PositionKey key = key_with_discards(built);
+    EXPECT_EQ(key_with_discards(cut), key) << length << " cards";
+    for (const PositionKey& shorter : keys) EXPECT_FALSE(key == shorter) << length << " cards";
+    keys.push_back(key);
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+      Pile swapped = built;
+      std::swap(swapped[i], swapped[i + 1]);
+      EXPECT_FALSE(key_with_discards(swapped) == key) << length << " cards, swap at " << i;
+    }
+  }
+}
+
+// The enemies below the current one are keyed as bytes in blocks of sixteen, read the same way:
+// every depth of the castle deck and every enemy below the current one count, and enemies left
+// past the deck's end (beaten ones) do not.
+TEST(PositionKey, CastleDecksOfEveryDepthAreKeyedByTheirEnemiesAndNothingPastTheirEnd) {
+  CastleDeck all;
+  for (const char* code :
+       {"Kh", "Kd", "Ks", "Kc", "Qh", "Qd", "Qs", "Qc", "Jh", "Jd", "Js", "Jc"}) {
+    all.push_back(enemy(code));
+  }
+  const auto key_with_castle = [](const CastleDeck& castle) {
+    State<2> state = base_position();
+    state.table.castle_deck = castle;
+    return position_key(state);
+  };
+  std::vector<PositionKey> keys;
+  for (std::size_t depth = 1; depth <= all.size(); ++depth) {
+    CastleDeck built;
+    for (std::size_t i = 0; i < depth; ++i) built.push_back(all[i]);
+    CastleDeck cut = all;
+    cut.resize_down(depth);  // the enemies above stay past the end
+    const PositionKey key = key_with_castle(built);
+    EXPECT_EQ(key_with_castle(cut), key) << depth << " enemies";
+    for (const PositionKey& shallower : keys) EXPECT_FALSE(key == shallower) << depth << " enemies";
+    keys.push_back(key);
+    for (std::size_t below = 0; below + 1 < depth; ++below) {
+      CastleDeck hurt = built;
+      hurt[below].take_damage(1);
+      EXPECT_FALSE(key_with_castle(hurt) == key) << depth << " enemies, enemy " << below;
+    }
+  }
+}
+
 TEST(PositionKey, EveryFieldThatDecidesTheFutureTellsPositionsApart) {
   const std::vector<std::pair<std::string, std::function<void(State<2>&)>>> changes = {
       {"tavern order", [](State<2>& s) { s.table.tavern_deck = cards("6d 4c 8s 10h"); }},
