@@ -3,9 +3,13 @@
 // per player count the games won with the 95% Wilson interval, the mean level with its 95% normal
 // interval and the mean seconds a decision, one line a row.
 //
-//   players_bench --player mcts|solver|random [--games G] [--first S] [--players 1,2,3,4]
+//   players_bench --player mcts|solver|fair|random [--games G] [--first S] [--players 1,2,3,4]
 //                 [--jobs J] [--threads T] [--playouts P] [--seconds S] [--information full|own]
 //                 [--playout-policy random|informed] [--nodes K]
+//                 [--exploration C] [--level-reward R] [--partners policy|tree]
+//
+// For the fair player --playouts bounds the iterations of a decision, and --exploration,
+// --level-reward and --partners set its tree (its own defaults otherwise).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,9 +46,9 @@ struct Settings {
   Information information = Information::Full;
   PlayoutPolicy playout_policy = PlayoutPolicy::Random;
   std::uint64_t nodes = 1'000'000;
-  double exploration = 0.7;
-  double level_reward = 1.0 / 12;
-  bool partners_by_policy = false;
+  double exploration = FairSettings{}.exploration;
+  double level_reward = FairSettings{}.level_reward;
+  bool partners_by_policy = FairSettings{}.partners_by_policy;
 };
 
 // One game's outcome, as a child process reports it through its pipe.

@@ -47,9 +47,33 @@ TEST(PositionKey, CardsLeftBehindPastTheEndOfAPileAreNotKeyed) {
   EXPECT_EQ(position_key(drawn), position_key(built));
 }
 
-// A pile is keyed in blocks of eight cards, a short pile read whole and masked and the end of a
-// longer one read again with the block before it: every length and every swap of two neighbours
-// must still tell piles apart, and nothing left past a pile's end may count.
+// A sequence of the state (a pile, the castle deck) is keyed in fixed blocks, a short one read
+// whole and masked and the end of a longer one read again with the block before it. For every
+// length from `shortest` the key of the first items of `all` must equal that of `all` cut to
+// that length (nothing left past the end counts), differ from every shorter one's, and change
+// with each of the `variations` of those items (`vary(items, i)` makes the i-th).
+template <typename Sequence, typename KeyOf, typename Vary>
+void expect_keyed_by_every_length(const Sequence& all, std::size_t shortest, KeyOf key_of,
+                                  Vary vary) {
+  std::vector<PositionKey> keys;
+  for (std::size_t length = shortest; length <= all.size(); ++length) {
+    Sequence built;
+    for (std::size_t i = 0; i < length; ++i) built.push_back(all[i]);
+    Sequence cut = all;
+    cut.resize_down(length);  // the rest stays past the end
+    const PositionKey key = key_of(built);
+    EXPECT_EQ(key_of(cut), key) << length << " items";
+    for (const PositionKey& shorter : keys) EXPECT_FALSE(key == shorter) << length << " items";
+    keys.push_back(key);
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+      Sequence varied = built;
+      vary(varied, i);
+      EXPECT_FALSE(key_of(varied) == key) << length << " items, variation " << i;
+    }
+  }
+}
+
+// Piles of every length, told apart by every swap of two neighbours.
 TEST(PositionKey, PilesOfEveryLengthAreKeyedByTheirCardsInOrderAndNothingPastTheirEnd) {
   const Pile deck = cards("As 2s 3s 4s 5s 6s 7s 8s 9s 10s Ah 2h 3h 4h 5h 6h 7h 8h 9h 10h");
   const auto key_with_discards = [](const Pile& pile) {
@@ -57,27 +81,11 @@ TEST(PositionKey, PilesOfEveryLengthAreKeyedByTheirCardsInOrderAndNothingPastThe
     state.table.discard_pile = pile;
     return position_key(state);
   };
-  std::vector<PositionKey> keys;
-  for (std::size_t length = 0; length <= deck.size(); ++length) {
-    Pile built;
-    for (std::size_t i = 0; i < length; ++i) built.push_back(deck[i]);
-    Pile cut = deck;
-    cut.resize_down(length);  // the rest of the deck stays past the end
-    const PositionKey key = key_with_discards(built);
-    EXPECT_EQ(key_with_discards(cut), key) << length << " cards";
-    for (const PositionKey& shorter : keys) EXPECT_FALSE(key == shorter) << length << " cards";
-    keys.push_back(key);
-    for (std::size_t i = 0; i + 1 < length; ++i) {
-      Pile swapped = built;
-      std::swap(swapped[i], swapped[i + 1]);
-      EXPECT_FALSE(key_with_discards(swapped) == key) << length << " cards, swap at " << i;
-    }
-  }
+  expect_keyed_by_every_length(deck, 0, key_with_discards,
+                               [](Pile& pile, std::size_t i) { std::swap(pile[i], pile[i + 1]); });
 }
 
-// The enemies below the current one are keyed as bytes in blocks of sixteen, read the same way:
-// every depth of the castle deck and every enemy below the current one count, and enemies left
-// past the deck's end (beaten ones) do not.
+// Castle decks of every depth, told apart by damage to any enemy below the current one.
 TEST(PositionKey, CastleDecksOfEveryDepthAreKeyedByTheirEnemiesAndNothingPastTheirEnd) {
   CastleDeck all;
   for (const char* code :
@@ -89,22 +97,8 @@ TEST(PositionKey, CastleDecksOfEveryDepthAreKeyedByTheirEnemiesAndNothingPastThe
     state.table.castle_deck = castle;
     return position_key(state);
   };
-  std::vector<PositionKey> keys;
-  for (std::size_t depth = 1; depth <= all.size(); ++depth) {
-    CastleDeck built;
-    for (std::size_t i = 0; i < depth; ++i) built.push_back(all[i]);
-    CastleDeck cut = all;
-    cut.resize_down(depth);  // the enemies above stay past the end
-    const PositionKey key = key_with_castle(built);
-    EXPECT_EQ(key_with_castle(cut), key) << depth << " enemies";
-    for (const PositionKey& shallower : keys) EXPECT_FALSE(key == shallower) << depth << " enemies";
-    keys.push_back(key);
-    for (std::size_t below = 0; below + 1 < depth; ++below) {
-      CastleDeck hurt = built;
-      hurt[below].take_damage(1);
-      EXPECT_FALSE(key_with_castle(hurt) == key) << depth << " enemies, enemy " << below;
-    }
-  }
+  expect_keyed_by_every_length(all, 1, key_with_castle,
+                               [](CastleDeck& castle, std::size_t i) { castle[i].take_damage(1); });
 }
 
 TEST(PositionKey, EveryFieldThatDecidesTheFutureTellsPositionsApart) {
