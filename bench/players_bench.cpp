@@ -46,7 +46,7 @@ struct Settings {
   Information information = Information::Full;
   PlayoutPolicy playout_policy = PlayoutPolicy::Random;
   std::uint64_t nodes = 1'000'000;
-  double exploration = FairSettings{}.exploration;
+  std::optional<double> exploration = FairSettings{}.exploration;
   double level_reward = FairSettings{}.level_reward;
   bool partners_by_policy = FairSettings{}.partners_by_policy;
 };

@@ -77,7 +77,8 @@ class InformationSetSearch {
       : root_(root),
         sampling_(StdRng::seed_from_u64(seed)),
         playout_rng_(seed ^ 0x5851F42D4C957F2DULL),
-        exploration_(settings.exploration),
+        exploration_(settings.exploration.value_or(N == 1 ? FairSettings::kSoloExploration
+                                                          : FairSettings::kPartyExploration)),
         level_reward_(settings.level_reward),
         partners_by_policy_(settings.partners_by_policy) {
     nodes_.push_back(TreeNode{});
