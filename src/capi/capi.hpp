@@ -7,12 +7,12 @@
 #include <Python.h>
 
 #if defined(__GLIBCXX__)
-#include <cxxabi.h>
 #endif
 
 #include <array>
 #include <concepts>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <span>
@@ -93,14 +93,13 @@ class ObjectLock {
 // Thrown once a Python exception has been set; `guarded` passes it on to the interpreter.
 struct ErrorAlreadySet {};
 
-// The unwinding with which the C library ends a thread: an interpreter that is shutting down ends
-// this way any other thread that asks for its lock. It must pass every handler untouched (a
-// handler that swallows it aborts the process) and must meet no frame that may not throw.
-#if defined(__GLIBCXX__)
-using ThreadExit = abi::__forced_unwind;
-#else
-struct ThreadExit {};  // never thrown where the C library does not end threads by unwinding
-#endif
+// Inside a handler: whether the exception being handled is the unwinding with which the C library
+// ends a thread (an interpreter that is shutting down ends this way any other thread that asks
+// for its lock), or another that no C++ object carries. It must pass every handler untouched (a
+// handler that swallows it aborts the process) and must meet no frame that may not throw. No
+// exception_ptr can hold it, which is how it is told; a handler of its type would bind a
+// reference to no object.
+[[nodiscard]] inline bool handling_thread_exit() { return !std::current_exception(); }
 
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 [[noreturn]] void raise_already_set();

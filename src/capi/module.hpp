@@ -61,9 +61,8 @@ template <typename State, typename Find, typename Body>
     State& state = find();
     base = &state;
     return std::forward<Body>(body)(state).release();
-  } catch (const ThreadExit&) {
-    throw;
   } catch (...) {
+    if (handling_thread_exit()) throw;
     translate_exception(base != nullptr ? base->panic_exception : nullptr);
     return nullptr;
   }

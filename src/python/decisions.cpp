@@ -36,9 +36,9 @@ void run_responsively(bool release_lock, const std::function<void(const Decision
   std::exception_ptr failure;
   try {
     work([saved] { check_signals_without_lock(saved); });
-  } catch (const ThreadExit&) {
-    throw;  // the thread ends without the lock, which it must not touch again
   } catch (...) {
+    // The end of the thread passes without the lock, which the thread must not touch again.
+    if (handling_thread_exit()) throw;
     failure = std::current_exception();
   }
   // Never from a destructor: at shutdown this too may end the thread by unwinding.
